@@ -1,0 +1,76 @@
+// Move text: coordinate text and castling words to move codes and back.
+#include "record/record.h"
+
+namespace tavrik {
+
+namespace {
+
+constexpr std::string_view FILE_LETTERS = "abcdefgh";
+constexpr std::string_view RANK_DIGITS = "12345678";
+// Indexed by Piece; the space at EMPTY never matches a letter.
+constexpr std::string_view PROMOTION_LETTERS = " pnbrqk";
+
+// Character k of the token, a space past its end.
+char char_at(std::string_view token, std::size_t k) {
+    return k < token.size() ? token[k] : ' ';
+}
+
+bool is_file_letter(char c) { return c >= 'a' && c <= 'h'; }
+bool is_rank_digit(char c) { return c >= '1' && c <= '8'; }
+
+} // namespace
+
+DecodedMove decode_move_text(std::string_view token, Colour colour) {
+    const char c0 = char_at(token, 0);
+    const char c1 = char_at(token, 1);
+    const char c2 = char_at(token, 2);
+    const char c3 = char_at(token, 3);
+    const char c4 = char_at(token, 4);
+
+    // "o-o-o" is told by its fifth character, so test it before "o-o".
+    if (c4 == 'o')
+        return {colour == BLACK ? BLACK_QUEEN_SIDE : WHITE_QUEEN_SIDE, 0};
+    if (c0 == 'o')
+        return {colour == BLACK ? BLACK_KING_SIDE : WHITE_KING_SIDE, 0};
+
+    if (!is_file_letter(c0) || !is_rank_digit(c1) || !is_file_letter(c2) ||
+        !is_rank_digit(c3))
+        return {0, INVALID_BIT};
+
+    DecodedMove decoded;
+    decoded.move = make_move(make_square(c0 - 'a', c1 - '1'),
+                             make_square(c2 - 'a', c3 - '1'));
+    const std::size_t piece = PROMOTION_LETTERS.find(c4, 1);
+    if (piece != std::string_view::npos)
+        decoded.flags = static_cast<MoveFlags>(PROMOTION_BIT | piece);
+    return decoded;
+}
+
+std::string format_move(Square from, Square to) {
+    if (from == to)
+        return {};
+    return {FILE_LETTERS[static_cast<std::size_t>(file_of(from))],
+            RANK_DIGITS[static_cast<std::size_t>(rank_of(from))],
+            FILE_LETTERS[static_cast<std::size_t>(file_of(to))],
+            RANK_DIGITS[static_cast<std::size_t>(rank_of(to))]};
+}
+
+std::string printable_text(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c < ' ' || c > '~')
+            c = '?';
+    return out;
+}
+
+std::string move_text_of(const MoveTable& table, std::int64_t i) {
+    const HalfMove& half_move = table.at(i);
+    if (half_move.flags & INVALID_BIT) {
+        const auto found = table.invalid_texts.find(i);
+        return found == table.invalid_texts.end() ? std::string()
+                                                  : printable_text(found->second);
+    }
+    return format_move(from_square(half_move.move), to_square(half_move.move));
+}
+
+} // namespace tavrik

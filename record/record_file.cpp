@@ -1,0 +1,135 @@
+// The record file reader: header lines, then move lines into the table.
+#include <cerrno>
+#include <cstdlib>
+
+#include "record/record.h"
+
+namespace tavrik {
+
+namespace {
+
+// Lines of a file of any length, each without its newline and without a
+// carriage return before that; the text stays terminated by a NUL so that
+// numbers can be converted in place.
+class LineReader {
+public:
+    LineReader() = default;
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+    ~LineReader() { std::free(buffer_); }
+
+    // False at the end of the file or on a read error.
+    bool next(std::FILE* file, std::string_view& line) {
+        const ssize_t got = ::getline(&buffer_, &capacity_, file);
+        if (got < 0)
+            return false;
+        auto length = static_cast<std::size_t>(got);
+        if (length > 0 && buffer_[length - 1] == '\n')
+            buffer_[--length] = '\0';
+        if (length > 0 && buffer_[length - 1] == '\r')
+            buffer_[--length] = '\0';
+        line = std::string_view(buffer_, length);
+        return true;
+    }
+
+private:
+    char* buffer_ = nullptr;
+    std::size_t capacity_ = 0;
+};
+
+bool is_blank_line(std::string_view line) {
+    return line.find_first_not_of(' ') == std::string_view::npos;
+}
+
+std::int64_t number_at(const LineCursor& cursor) {
+    // The line is NUL-terminated (LineReader), so the conversion stops
+    // at its end at the latest.
+    return parse_decimal(cursor.line.data() + cursor.pos);
+}
+
+// Reads one half-move (move text and four numbers) at the cursor into the
+// next slot of the table; leaves the cursor on its last number.
+void read_half_move(LineCursor& cursor, Colour colour, MoveTable& table) {
+    const std::string_view token = current_token(cursor);
+    const DecodedMove decoded = decode_move_text(token, colour);
+
+    HalfMove half_move;
+    half_move.move = decoded.move;
+    half_move.flags = decoded.flags;
+    next_token(cursor);
+    half_move.score = number_at(cursor);
+    next_token(cursor);
+    half_move.number2 = number_at(cursor);
+    next_token(cursor);
+    half_move.number3 = number_at(cursor);
+    next_token(cursor);
+    half_move.time = number_at(cursor);
+
+    table.half_moves.push_back(half_move);
+    if (decoded.flags & INVALID_BIT)
+        table.invalid_texts.emplace(table.count(), token);
+}
+
+void add_missing_half_move(MoveTable& table) {
+    table.half_moves.push_back(HalfMove{0, INVALID_BIT});
+    table.invalid_texts.emplace(table.count(), std::string());
+}
+
+int read_status(std::FILE* file) {
+    if (!std::ferror(file))
+        return 0;
+    return errno != 0 ? errno : EIO;
+}
+
+} // namespace
+
+void skip_blanks(LineCursor& cursor) {
+    while (cursor.pos < cursor.line.size() && cursor.line[cursor.pos] == ' ')
+        ++cursor.pos;
+}
+
+void next_token(LineCursor& cursor) {
+    while (cursor.pos < cursor.line.size() && cursor.line[cursor.pos] != ' ')
+        ++cursor.pos;
+    skip_blanks(cursor);
+}
+
+std::string_view current_token(const LineCursor& cursor) {
+    const std::string_view rest = cursor.line.substr(cursor.pos);
+    return rest.substr(0, rest.find(' '));
+}
+
+std::int64_t parse_decimal(const char* text) {
+    // strtoll clamps out-of-range values to its bounds, as wanted.
+    static_assert(sizeof(long long) == sizeof(std::int64_t));
+    const int saved = errno;
+    const long long value = std::strtoll(text, nullptr, 10);
+    errno = saved;
+    return value;
+}
+
+int read_record_file(std::FILE* file, MoveTable& table) {
+    LineReader reader;
+    std::string_view line;
+    for (int header = 0; header < 2; ++header)
+        if (!reader.next(file, line))
+            return read_status(file);
+
+    // White's move was the last text on the previous line; black's slot is
+    // only filled if another move line follows.
+    bool black_missing = false;
+    while (reader.next(file, line) && !is_blank_line(line)) {
+        if (black_missing)
+            add_missing_half_move(table);
+        LineCursor cursor{line, 0};
+        skip_blanks(cursor);
+        read_half_move(cursor, WHITE, table);
+        next_token(cursor);
+        black_missing = cursor.pos == line.size();
+        if (!black_missing)
+            read_half_move(cursor, BLACK, table);
+    }
+    return read_status(file);
+}
+
+} // namespace tavrik

@@ -1,0 +1,45 @@
+// The command line and the print run: `tavrik file [start [end] ]`.
+//
+// Reads the record, replays every half-move from the starting position and
+// draws those of the chosen range. start and end are move numbers; move m
+// begins at half-move index 2m - 1. The range runs from start's index up
+// to, not including, end's index; without an end, or with one outside the
+// record, it runs to the last half-move, and a start outside the record
+// falls back to the first.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+
+namespace tavrik {
+
+// Move numbers as given on the command line.
+struct RangeArgs {
+    std::optional<std::int64_t> start_move;
+    std::optional<std::int64_t> end_move;
+};
+
+// Half-move indexes: the diagrams are drawn for start <= i < end.
+struct HalfMoveRange {
+    std::int64_t start = 1;
+    std::int64_t end = 1;
+};
+
+// 2m - 1 for move number m; 0 for m <= 0, which names no half-move;
+// saturates rather than overflows for huge m.
+std::int64_t index_of_move(std::int64_t move_number);
+
+HalfMoveRange half_move_range(const RangeArgs& args, std::int64_t count);
+
+// One whole run over an open record: read it, replay it, write the sheet to
+// out. Problems go to err as "tavrik: ..." lines. Returns the exit status:
+// 0 when the record was read and all output was written, 1 otherwise.
+int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
+              std::FILE* out, std::FILE* err);
+
+// The program: parses argv, opens the record ("-" is in), runs.
+int tavrik_main(int argc, const char* const argv[], std::FILE* in, std::FILE* out,
+                std::FILE* err);
+
+} // namespace tavrik
