@@ -1,1 +1,290 @@
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <string>
+
+#include "record/record.h"
+#include "support.h"
+
+namespace tavrik {
+namespace {
+
+using test::read_table;
+using test::record_text;
+
+TEST(DecodeMoveText, CoordinateTextGivesFromSquareHighToSquareLow) {
+    EXPECT_EQ(decode_move_text("e2e4", WHITE).move, 0x0C1C);
+    EXPECT_EQ(decode_move_text("a1h8", WHITE).move, 0x003F);
+    EXPECT_EQ(decode_move_text("h8a1", BLACK).move, 0x3F00);
+    EXPECT_EQ(decode_move_text("e2e4", WHITE).flags, 0);
+}
+
+TEST(DecodeMoveText, PromotionLetterSetsPromotionBitAndPiece) {
+    const DecodedMove queen = decode_move_text("e7e8q", WHITE);
+    EXPECT_EQ(queen.move, 0x343C);
+    EXPECT_EQ(queen.flags, 13);
+    EXPECT_EQ(decode_move_text("e7e8n", WHITE).flags, 10);
+    EXPECT_EQ(decode_move_text("e7e8b", WHITE).flags, PROMOTION_BIT | BISHOP);
+    EXPECT_EQ(decode_move_text("e7e8r", WHITE).flags, PROMOTION_BIT | ROOK);
+    EXPECT_EQ(decode_move_text("e2e1p", BLACK).flags, PROMOTION_BIT | PAWN);
+    EXPECT_EQ(decode_move_text("e2e1k", BLACK).flags, PROMOTION_BIT | KING);
+}
+
+TEST(DecodeMoveText, OnlyLowerCasePromotionLettersCount) {
+    EXPECT_EQ(decode_move_text("e7e8Q", WHITE).flags, 0);
+    EXPECT_EQ(decode_move_text("e7e8Q", WHITE).move, 0x343C);
+}
+
+TEST(DecodeMoveText, FifthCharacterThatIsNoLetterIsIgnored) {
+    EXPECT_EQ(decode_move_text("e2e4+", WHITE).flags, 0);
+    EXPECT_EQ(decode_move_text("e2e4+", WHITE).move, 0x0C1C);
+    EXPECT_EQ(decode_move_text("e2e4\n", WHITE).flags, 0);
+    EXPECT_EQ(decode_move_text("e2e4!?", WHITE).move, 0x0C1C);
+}
+
+TEST(DecodeMoveText, CastlingWordsDependOnColour) {
+    EXPECT_EQ(decode_move_text("o-o", WHITE).move, WHITE_KING_SIDE);
+    EXPECT_EQ(decode_move_text("o-o", BLACK).move, BLACK_KING_SIDE);
+    EXPECT_EQ(decode_move_text("o-o-o", WHITE).move, WHITE_QUEEN_SIDE);
+    EXPECT_EQ(decode_move_text("o-o-o", BLACK).move, BLACK_QUEEN_SIDE);
+    EXPECT_EQ(decode_move_text("o-o-o", BLACK).flags, 0);
+    EXPECT_EQ(WHITE_KING_SIDE, 0x0406);
+    EXPECT_EQ(WHITE_QUEEN_SIDE, 0x0402);
+    EXPECT_EQ(BLACK_KING_SIDE, 0x3C3E);
+    EXPECT_EQ(BLACK_QUEEN_SIDE, 0x3C3A);
+}
+
+TEST(DecodeMoveText, TextThatNamesNoSquaresIsInvalidNotAliased) {
+    // "i1" would otherwise land on a2, "a9" on b1.
+    for (const char* text : {"i1a2", "a9a1", "a0a1", "e2i4", "e2e9", "Nf3", "exd5", "O-O",
+                             "O-O-O", "e2", "e2e", "", "E2E4", "1-0", "\t"}) {
+        SCOPED_TRACE(text);
+        const DecodedMove decoded = decode_move_text(text, WHITE);
+        EXPECT_TRUE(decoded.flags & INVALID_BIT);
+        EXPECT_FALSE(decoded.flags & PROMOTION_BIT);
+    }
+}
+
+TEST(FormatMove, WritesFromAndToSquares) {
+    EXPECT_EQ(format_move(12, 28), "e2e4");
+    EXPECT_EQ(format_move(from_square(BLACK_QUEEN_SIDE), to_square(BLACK_QUEEN_SIDE)), "e8c8");
+    EXPECT_EQ(format_move(from_square(WHITE_KING_SIDE), to_square(WHITE_KING_SIDE)), "e1g1");
+    EXPECT_EQ(format_move(0, 63), "a1h8");
+}
+
+TEST(FormatMove, SquareToItselfIsEmptyText) { EXPECT_EQ(format_move(20, 20), ""); }
+
+TEST(PrintableText, ReplacesControlAndNonAsciiBytes) {
+    EXPECT_EQ(printable_text("Nf3+"), "Nf3+");
+    EXPECT_EQ(printable_text(std::string("a\0b\x7f\xc3\xa9\r", 7)), "a?b????");
+}
+
+TEST(LineCursor, NextTokenSkipsOneTokenAndTheSpacesAfterIt) {
+    LineCursor cursor{"   e2e4  12 x", 0};
+    skip_blanks(cursor);
+    EXPECT_EQ(current_token(cursor), "e2e4");
+    next_token(cursor);
+    EXPECT_EQ(current_token(cursor), "12");
+    next_token(cursor);
+    EXPECT_EQ(current_token(cursor), "x");
+    next_token(cursor);
+    EXPECT_EQ(cursor.pos, cursor.line.size());
+    next_token(cursor);
+    EXPECT_EQ(cursor.pos, cursor.line.size());
+    EXPECT_EQ(current_token(cursor), "");
+}
+
+TEST(LineCursor, OnlyTheSpaceSeparatesTokens) {
+    LineCursor cursor{"e2e4\t12 x", 0};
+    EXPECT_EQ(current_token(cursor), "e2e4\t12");
+}
+
+TEST(ParseDecimal, ConvertsLikeTheCLibrary) {
+    EXPECT_EQ(parse_decimal("12"), 12);
+    EXPECT_EQ(parse_decimal("-5"), -5);
+    EXPECT_EQ(parse_decimal("+7"), 7);
+    EXPECT_EQ(parse_decimal("\t42"), 42);
+    EXPECT_EQ(parse_decimal("12abc"), 12);
+    EXPECT_EQ(parse_decimal("abc"), 0);
+    EXPECT_EQ(parse_decimal(""), 0);
+    EXPECT_EQ(parse_decimal("40000"), 40000);
+    EXPECT_EQ(parse_decimal("4294967296"), 4294967296LL);
+}
+
+TEST(ParseDecimal, ClampsAtTheSixtyFourBitBounds) {
+    EXPECT_EQ(parse_decimal("99999999999999999999999"), LLONG_MAX);
+    EXPECT_EQ(parse_decimal("-99999999999999999999999"), LLONG_MIN);
+}
+
+TEST(ReadRecordFile, ReadsBothHalfMovesOfAMoveLine) {
+    const MoveTable table = read_table(record_text({"e2e4 12 3 4567 8 e7e5 -5 3 3456 7"}));
+    ASSERT_EQ(table.count(), 2);
+    const HalfMove& white = table.at(1);
+    EXPECT_EQ(white.move, 0x0C1C);
+    EXPECT_EQ(white.score, 12);
+    EXPECT_EQ(white.number2, 3);
+    EXPECT_EQ(white.number3, 4567);
+    EXPECT_EQ(white.time, 8);
+    const HalfMove& black = table.at(2);
+    EXPECT_EQ(black.move, 0x3424);
+    EXPECT_EQ(black.score, -5);
+    EXPECT_EQ(black.time, 7);
+    EXPECT_TRUE(table.invalid_texts.empty());
+}
+
+TEST(ReadRecordFile, NumbersKeepTheirFullValue) {
+    const MoveTable table = read_table(
+        record_text({"e2e4 40000 -70000 5000000000 99999999999 e7e5 -40000 1 2 99999999999999999999"}));
+    EXPECT_EQ(table.at(1).score, 40000);
+    EXPECT_EQ(table.at(1).number2, -70000);
+    EXPECT_EQ(table.at(1).number3, 5000000000LL);
+    EXPECT_EQ(table.at(1).time, 99999999999LL);
+    EXPECT_EQ(table.at(2).score, -40000);
+    EXPECT_EQ(table.at(2).time, LLONG_MAX);
+}
+
+TEST(ReadRecordFile, RecordsWithoutMoveLinesAreEmpty) {
+    EXPECT_EQ(read_table("").count(), 0);
+    EXPECT_EQ(read_table("only one header\n").count(), 0);
+    EXPECT_EQ(read_table("header\nheader\n").count(), 0);
+    EXPECT_EQ(read_table("header\nheader").count(), 0);
+}
+
+TEST(ReadRecordFile, HeaderLinesAreNotInspected) {
+    const std::string long_header(5000, 'x');
+    const MoveTable table =
+        read_table(long_header + "\ne2e4 1 2 3 4 e7e5 5 6 7 8\nd2d4 1 1 1 1 d7d5 1 1 1 1\n");
+    ASSERT_EQ(table.count(), 2);
+    EXPECT_EQ(table.at(1).move, 0x0B1B);
+    EXPECT_EQ(format_move(from_square(table.at(1).move), to_square(table.at(1).move)), "d2d4");
+}
+
+TEST(ReadRecordFile, EmptyLineEndsTheRecord) {
+    const MoveTable table = read_table(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1",
+                                                    "g1f3 1 1 1 1 b8c6 1 1 1 1",
+                                                    "f1c4 1 1 1 1 g8f6 1 1 1 1", "",
+                                                    "d2d4 1 1 1 1 d7d5 1 1 1 1"}));
+    EXPECT_EQ(table.count(), 6);
+}
+
+TEST(ReadRecordFile, LineOfSpacesOrCarriageReturnEndsTheRecord) {
+    for (const char* end : {"   ", "\r", "  \r"}) {
+        SCOPED_TRACE(testing::PrintToString(end));
+        const MoveTable table =
+            read_table(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1", end, "d2d4 1 1 1 1 d7d5 1 1 1 1"}));
+        EXPECT_EQ(table.count(), 2);
+    }
+}
+
+TEST(ReadRecordFile, CarriageReturnsBeforeNewlinesAreNotPartOfTokens) {
+    // With the carriage return taken as black's move text the last line
+    // would carry two half-moves, the second invalid.
+    const MoveTable table = read_table("h1\r\nh2\r\ne2e4 1 2 3 4 e7e5 5 6 7 8\r\ng1f3 9 9 9 11\r\n");
+    ASSERT_EQ(table.count(), 3);
+    EXPECT_EQ(table.at(2).time, 8);
+    EXPECT_EQ(table.at(3).time, 11);
+    EXPECT_TRUE(table.invalid_texts.empty());
+}
+
+TEST(ReadRecordFile, SpacesBeforeAndBetweenTokensAreSkipped) {
+    const MoveTable plain = read_table(record_text({"e2e4 12 3 4567 8 e7e5 -5 3 3456 7"}));
+    const MoveTable spaced = read_table(record_text({"    e2e4   12 3  4567 8     e7e5 -5   3 3456    7   "}));
+    ASSERT_EQ(spaced.count(), 2);
+    for (int i = 1; i <= 2; ++i) {
+        EXPECT_EQ(spaced.at(i).move, plain.at(i).move);
+        EXPECT_EQ(spaced.at(i).score, plain.at(i).score);
+        EXPECT_EQ(spaced.at(i).time, plain.at(i).time);
+    }
+}
+
+TEST(ReadRecordFile, LongLinesAreReadWhole) {
+    const std::string gap(700, ' ');
+    const MoveTable table =
+        read_table(record_text({"e2e4 1 2 3 4" + gap + "e7e5 5 6 7 8", "g1f3" + gap + "9 9 9 10 b8c6 1 1 1 1"}));
+    ASSERT_EQ(table.count(), 4);
+    EXPECT_EQ(table.at(2).move, 0x3424);
+    EXPECT_EQ(table.at(2).time, 8);
+    EXPECT_EQ(table.at(3).time, 10);
+    EXPECT_TRUE(table.invalid_texts.empty());
+}
+
+TEST(ReadRecordFile, CastlingWordsTakeTheColourOfTheirColumn) {
+    const MoveTable table = read_table(record_text({"o-o 1 1 1 1 o-o-o 1 1 1 1", "o-o-o 1 1 1 1 o-o 1 1 1 1"}));
+    ASSERT_EQ(table.count(), 4);
+    EXPECT_EQ(table.at(1).move, WHITE_KING_SIDE);
+    EXPECT_EQ(table.at(2).move, BLACK_QUEEN_SIDE);
+    EXPECT_EQ(table.at(3).move, WHITE_QUEEN_SIDE);
+    EXPECT_EQ(table.at(4).move, BLACK_KING_SIDE);
+}
+
+TEST(ReadRecordFile, LastLineWithoutNewlineIsRead) {
+    const MoveTable table = read_table("h1\nh2\ne2e4 1 2 3 4 e7e5 5 6 7 8");
+    ASSERT_EQ(table.count(), 2);
+    EXPECT_EQ(table.at(2).time, 8);
+}
+
+TEST(ReadRecordFile, GameEndingWithWhitesMoveHasAnOddCount) {
+    const MoveTable table = read_table(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1", "d1h5 3 3 3 3"}));
+    ASSERT_EQ(table.count(), 3);
+    EXPECT_EQ(table.at(3).time, 3);
+    EXPECT_TRUE(table.invalid_texts.empty());
+}
+
+TEST(ReadRecordFile, MissingBlackMoveInsideTheRecordIsInvalid) {
+    const MoveTable table = read_table(record_text({"e2e4 1 1 1 1", "g1f3 2 2 2 2 b8c6 3 3 3 3"}));
+    ASSERT_EQ(table.count(), 4);
+    EXPECT_TRUE(table.at(2).flags & INVALID_BIT);
+    EXPECT_EQ(table.invalid_texts.at(2), "");
+    EXPECT_EQ(table.at(3).move, 0x0615);
+    EXPECT_EQ(table.at(4).time, 3);
+}
+
+TEST(ReadRecordFile, ShortLinesReadMissingNumbersAsZero) {
+    const MoveTable table = read_table(record_text({"e2e4 12 e7e5", "d2d4"}));
+    // e7e5 stands where the second number belongs; black's text is absent.
+    ASSERT_EQ(table.count(), 3);
+    EXPECT_EQ(table.at(1).score, 12);
+    EXPECT_EQ(table.at(1).time, 0);
+    EXPECT_TRUE(table.at(2).flags & INVALID_BIT);
+}
+
+TEST(ReadRecordFile, InvalidMoveTextIsKeptAsWritten) {
+    const MoveTable table = read_table(record_text({"Nf3 1 1 1 1 e7e5 1 1 1 1"}));
+    ASSERT_EQ(table.count(), 2);
+    EXPECT_TRUE(table.at(1).flags & INVALID_BIT);
+    EXPECT_EQ(table.invalid_texts.at(1), "Nf3");
+    EXPECT_EQ(move_text_of(table, 1), "Nf3");
+    EXPECT_EQ(move_text_of(table, 2), "e7e5");
+}
+
+TEST(ReadRecordFile, NulBytesInsideTokensAreKept) {
+    constexpr char raw[] = "e2\0e4 1 1 1 1 e7e5 7\0""9 1 1 1";
+    const std::string line(raw, sizeof raw - 1);
+    const MoveTable table = read_table(record_text({line}));
+    ASSERT_EQ(table.count(), 2);
+    EXPECT_EQ(table.invalid_texts.at(1), std::string("e2\0e4", 5));
+    EXPECT_EQ(move_text_of(table, 1), "e2?e4");
+    EXPECT_EQ(table.at(2).score, 7);
+}
+
+TEST(ReadRecordFile, HasNoLimitOnTheNumberOfMoves) {
+    std::vector<std::string> lines;
+    for (int n = 0; n < 1000; ++n)
+        lines.push_back(n % 2 == 0 ? "g1f3 1 1 1 1 g8f6 1 1 1 1" : "f3g1 1 1 1 1 f6g8 1 1 1 1");
+    const MoveTable table = read_table(record_text(lines));
+    ASSERT_EQ(table.count(), 2000);
+    EXPECT_EQ(move_text_of(table, 2000), "f6g8");
+}
+
+TEST(ReadRecordFile, ReportsAFailedRead) {
+    std::FILE* directory = std::fopen("/", "r");
+    ASSERT_NE(directory, nullptr);
+    MoveTable table;
+    EXPECT_EQ(read_record_file(directory, table), EISDIR);
+    std::fclose(directory);
+}
+
+} // namespace
+} // namespace tavrik
