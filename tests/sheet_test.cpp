@@ -1,1 +1,190 @@
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "position/position.h"
+#include "record/record.h"
+#include "sheet/sheet.h"
+#include "support.h"
+
+namespace tavrik {
+namespace {
+
+using test::lines_of;
+
+const char* const START_BOARD =
+    "C ('#[rnbqkbnr;pppppppp;        ;        ;        ;        ;PPPPPPPP;RNBQKBNR;]') show";
+
+// Output of writer calls, captured through a temporary file.
+class Capture {
+public:
+    Capture() : file_(std::tmpfile()) {}
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+    ~Capture() { std::fclose(file_); }
+    std::FILE* file() const { return file_; }
+    std::string text() const {
+        std::string text(static_cast<std::size_t>(std::ftell(file_)), '\0');
+        std::rewind(file_);
+        const std::size_t got = std::fread(text.data(), 1, text.size(), file_);
+        text.resize(got);
+        return text;
+    }
+
+private:
+    std::FILE* file_;
+};
+
+// A table of n knight moves back and forth with score 100 + i, time i.
+MoveTable shuffle_table(int n) {
+    MoveTable table;
+    const char* texts[] = {"g1f3", "g8f6", "f3g1", "f6g8"};
+    for (int i = 1; i <= n; ++i) {
+        HalfMove half_move;
+        half_move.move = decode_move_text(texts[(i - 1) % 4], WHITE).move;
+        half_move.score = 100 + i;
+        half_move.time = i;
+        table.half_moves.push_back(half_move);
+    }
+    return table;
+}
+
+// The lines of n diagrams drawn on the start position.
+std::vector<std::string> diagram_lines(int n) {
+    const MoveTable table = shuffle_table(n);
+    Board board;
+    setup_board(board);
+    PageState page;
+    Capture out;
+    begin_sheet(out.file());
+    for (int i = 1; i <= n; ++i)
+        write_diagram(page, board, table, i, out.file());
+    end_sheet(page, out.file());
+    return lines_of(out.text());
+}
+
+TEST(BoardText, HasALetterPerPieceAndASemicolonPerRankFromTheEighth) {
+    Board board;
+    setup_board(board);
+    const std::string text = board_text(board);
+    EXPECT_EQ(text, START_BOARD);
+    EXPECT_EQ(text.size(), 86U);
+}
+
+TEST(BoardText, ShowsEveryPieceInBothColours) {
+    Board board;
+    setup_board(board);
+    board.piece[0] = PAWN;   // a1: white pawn
+    board.piece[63] = QUEEN; // h8: black queen
+    board.piece[28] = KING;  // e4: black king
+    board.colour[28] = BLACK;
+    EXPECT_EQ(board_text(board),
+              "C ('#[rnbqkbnq;pppppppp;        ;        ;    k   ;        ;PPPPPPPP;PNBQKBNR;]') show");
+}
+
+TEST(PostscriptEscaped, EscapesParenthesesAndBackslashes) {
+    EXPECT_EQ(postscript_escaped("e2e4"), "e2e4");
+    EXPECT_EQ(postscript_escaped("(a)\\b"), "\\(a\\)\\\\b");
+}
+
+TEST(BeginSheet, WritesTheOpeningLineOnly) {
+    Capture out;
+    begin_sheet(out.file());
+    EXPECT_EQ(out.text(), "/V 11 72 mul def /L 60 def\n");
+}
+
+TEST(EndSheet, WritesShowpageOnlyAfterADiagram) {
+    EXPECT_EQ(diagram_lines(0), std::vector<std::string>{"/V 11 72 mul def /L 60 def"});
+    EXPECT_EQ(diagram_lines(1).back(), "showpage");
+}
+
+TEST(WriteDiagram, WritesPositioningCaptionAndBoard) {
+    const std::vector<std::string> lines = diagram_lines(2);
+    const std::vector<std::string> expected = {
+        "/V 11 72 mul def /L 60 def",
+        "L V moveto",
+        "R (1 g1f3 score 101 time 1) show",
+        "L  V 100 sub moveto",
+        START_BOARD,
+        "/L 160 L add def",
+        "L V moveto",
+        "R (1  ... g8f6 score 102 time 2) show",
+        "L  V 100 sub moveto",
+        START_BOARD,
+        "/L 160 L add def",
+        "showpage",
+    };
+    EXPECT_EQ(lines, expected);
+}
+
+TEST(WriteDiagram, EveryThirdDiagramEndsTheRow) {
+    const std::vector<std::string> lines = diagram_lines(7);
+    std::vector<std::string> steps;
+    for (const std::string& line : lines)
+        if (line.rfind("/L 160", 0) == 0 || line.rfind("/V V", 0) == 0)
+            steps.push_back(line);
+    const std::string next = "/L 160 L add def";
+    const std::string row = "/V V 120 sub def /L 60 def";
+    EXPECT_EQ(steps, (std::vector<std::string>{next, next, row, next, next, row, next}));
+}
+
+TEST(WriteDiagram, EighteenDiagramsFillOnePage) {
+    const std::vector<std::string> lines = diagram_lines(18);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "showpage"), 1);
+    EXPECT_EQ(lines.back(), "showpage");
+    EXPECT_EQ(lines[lines.size() - 2], "/V V 120 sub def /L 60 def");
+}
+
+TEST(WriteDiagram, NineteenthDiagramStartsANewPage) {
+    const std::vector<std::string> lines = diagram_lines(19);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "showpage"), 2);
+    // Opening line, 18 diagrams of 5 lines, then the page change.
+    ASSERT_GT(lines.size(), 1U + 18 * 5 + 3);
+    EXPECT_EQ(lines[1 + 18 * 5], "showpage");
+    EXPECT_EQ(lines[2 + 18 * 5], "/V 11 72 mul def");
+    EXPECT_EQ(lines[3 + 18 * 5], "/L 60 def");
+    EXPECT_EQ(lines[4 + 18 * 5], "L V moveto");
+    EXPECT_EQ(lines[5 + 18 * 5], "R (10 f3g1 score 119 time 19) show");
+    EXPECT_EQ(lines.back(), "showpage");
+}
+
+TEST(WriteDiagram, PageChangeRestartsTheRow) {
+    // Diagrams 19 and 20 are the first two of the new page's first row.
+    const std::vector<std::string> lines = diagram_lines(21);
+    std::vector<std::string> tail(lines.end() - 1 - 3 * 5, lines.end() - 1);
+    EXPECT_EQ(tail[4], "/L 160 L add def");
+    EXPECT_EQ(tail[9], "/L 160 L add def");
+    EXPECT_EQ(tail[14], "/V V 120 sub def /L 60 def");
+}
+
+TEST(WriteDiagram, MoveToTheSameSquareLeavesTheMoveTextEmpty) {
+    MoveTable table;
+    table.half_moves.push_back(HalfMove{make_move(12, 12), 0, 5, 0, 0, 9});
+    table.half_moves.push_back(HalfMove{make_move(52, 52), 0, 6, 0, 0, 8});
+    Board board;
+    setup_board(board);
+    PageState page;
+    Capture out;
+    write_diagram(page, board, table, 1, out.file());
+    write_diagram(page, board, table, 2, out.file());
+    const std::vector<std::string> lines = lines_of(out.text());
+    EXPECT_EQ(lines[1], "R (1  score 5 time 9) show");
+    EXPECT_EQ(lines[6], "R (1  ...  score 6 time 8) show");
+}
+
+TEST(WriteDiagram, InvalidMoveTextIsShownSafelyInsideTheString) {
+    MoveTable table;
+    table.half_moves.push_back(HalfMove{0, INVALID_BIT, -40000, 0, 0, 5000000000});
+    table.invalid_texts.emplace(1, std::string("N(f3)\\\n\x90", 8));
+    Board board;
+    setup_board(board);
+    PageState page;
+    Capture out;
+    write_diagram(page, board, table, 1, out.file());
+    EXPECT_EQ(lines_of(out.text())[1], "R (1 N\\(f3\\)\\\\?? score -40000 time 5000000000) show");
+}
+
+} // namespace
+} // namespace tavrik
