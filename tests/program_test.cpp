@@ -1,1 +1,160 @@
+// The built program, run as a user runs it.
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "support.h"
+
+namespace tavrik {
+namespace {
+
+using test::read_file;
+using test::record_text;
+using test::run_command;
+using test::run_program;
+using test::RunResult;
+using test::TempFile;
+
+const std::string USAGE = "Usage: tavrik file [start [end] ] \n";
+const std::string SOURCE = TAVRIK_SOURCE_DIR;
+
+TEST(Program, WritesTheWholeSheetOfTheWorkedExample) {
+    const TempFile record(record_text({"e2e4 12 3 4567 8 e7e5 -5 3 3456 7",
+                                       "g1f3 10 4 5000 4 b8c6 0 4 4000 6"}));
+    const RunResult result = run_program({record.path()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out,
+              "/V 11 72 mul def /L 60 def\n"
+              "L V moveto\n"
+              "R (1 e2e4 score 12 time 8) show\n"
+              "L  V 100 sub moveto\n"
+              "C ('#[rnbqkbnr;pppppppp;        ;        ;    P   ;        ;PPPP PPP;RNBQKBNR;]') show\n"
+              "/L 160 L add def\n"
+              "L V moveto\n"
+              "R (1  ... e7e5 score -5 time 7) show\n"
+              "L  V 100 sub moveto\n"
+              "C ('#[rnbqkbnr;pppp ppp;        ;    p   ;    P   ;        ;PPPP PPP;RNBQKBNR;]') show\n"
+              "/L 160 L add def\n"
+              "L V moveto\n"
+              "R (2 g1f3 score 10 time 4) show\n"
+              "L  V 100 sub moveto\n"
+              "C ('#[rnbqkbnr;pppp ppp;        ;    p   ;    P   ;     N  ;PPPP PPP;RNBQKB R;]') show\n"
+              "/V V 120 sub def /L 60 def\n"
+              "L V moveto\n"
+              "R (2  ... b8c6 score 0 time 6) show\n"
+              "L  V 100 sub moveto\n"
+              "C ('#[r bqkbnr;pppp ppp;  n     ;    p   ;    P   ;     N  ;PPPP PPP;RNBQKB R;]') show\n"
+              "/L 160 L add def\n"
+              "showpage\n");
+}
+
+TEST(Program, SampleRecordGivesTheGoldenSheet) {
+    const RunResult result = run_program({SOURCE + "/examples/club-match.rec"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, read_file(SOURCE + "/tests/golden/club-match.ps"));
+}
+
+TEST(Program, WrongNumberOfArgumentsPrintsTheUsageLine) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{}, {"a", "1", "2", "3"}}) {
+        SCOPED_TRACE(args.size());
+        const RunResult result = run_program(args);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.out, USAGE);
+        EXPECT_EQ(result.err, "");
+    }
+}
+
+TEST(Program, HelpAndVersionAnswerAndSucceed) {
+    const RunResult help = run_program({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out, USAGE);
+    const RunResult version = run_program({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out.rfind("tavrik ", 0), 0U);
+    EXPECT_EQ(version.out.back(), '\n');
+}
+
+TEST(Program, DashReadsTheRecordFromStandardInput) {
+    const std::string path = SOURCE + "/examples/club-match.rec";
+    const RunResult result = run_program({"-", "40"}, "< '" + path + "'");
+    EXPECT_EQ(result.status, 0);
+    const RunResult by_name = run_program({path, "40"});
+    EXPECT_EQ(result.out, by_name.out);
+    EXPECT_NE(result.out.find("R (42  ... a6b6"), std::string::npos);
+}
+
+TEST(Program, MissingRecordFailsWithAMessageAndNoOutput) {
+    const RunResult result = run_program({"/nonexistent/game.rec"});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "tavrik: /nonexistent/game.rec: No such file or directory\n");
+}
+
+TEST(Program, DirectoryFailsWithAMessageAndNoOutput) {
+    const RunResult result = run_program({SOURCE});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "tavrik: " + SOURCE + ": Is a directory\n");
+}
+
+// Permissions do not bind root, so as root the program runs as nobody.
+RunResult run_unprivileged(const std::vector<std::string>& args) {
+    if (::geteuid() != 0)
+        return run_program(args);
+    std::vector<std::string> words = {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534",
+                                      "--clear-groups", TAVRIK_BINARY};
+    words.insert(words.end(), args.begin(), args.end());
+    return run_command(words);
+}
+
+TEST(Program, ReadOnlyRecordPrints) {
+    if (::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs setpriv to drop root";
+    const TempFile record(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1"}));
+    ASSERT_EQ(::chmod(record.path().c_str(), 0444), 0);
+    const RunResult result = run_unprivileged({record.path()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(result.out.find("R (1  ... e7e5 score 1 time 1) show"), std::string::npos);
+}
+
+TEST(Program, UnreadableRecordFailsWithAMessageAndNoOutput) {
+    if (::geteuid() == 0 && ::access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "needs setpriv to drop root";
+    const TempFile record(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1"}));
+    ASSERT_EQ(::chmod(record.path().c_str(), 0), 0);
+    const RunResult result = run_unprivileged({record.path()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, "tavrik: " + record.path() + ": Permission denied\n");
+}
+
+TEST(Program, FullOutputDeviceIsAFailure) {
+    const RunResult result = run_program({SOURCE + "/examples/club-match.rec"}, "", "> /dev/full");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tavrik: write error: No space left on device\n");
+}
+
+TEST(Program, ClosedStandardOutputIsAFailure) {
+    // The record may be opened on the freed descriptor 1: a copy keeps
+    // the sample safe should output ever reach it.
+    const TempFile record(read_file(SOURCE + "/examples/scholars-mate.rec"));
+    const RunResult result = run_program({record.path()}, "", ">&-");
+    EXPECT_EQ(read_file(record.path()), read_file(SOURCE + "/examples/scholars-mate.rec"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err.rfind("tavrik: write error: ", 0), 0U);
+}
+
+TEST(Program, UsageOnAFullOutputDeviceIsAFailureToo) {
+    const RunResult result = run_program({"--help"}, "", "> /dev/full");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tavrik: write error: No space left on device\n");
+}
+
+} // namespace
+} // namespace tavrik

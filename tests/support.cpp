@@ -83,16 +83,15 @@ RunResult run_in_process(const std::string& record, const std::vector<std::strin
     return result;
 }
 
-RunResult run_program(const std::vector<std::string>& args, const std::string& input,
+RunResult run_command(const std::vector<std::string>& words, const std::string& input,
                       const std::string& output) {
     const TempFile out("");
     const TempFile err("");
-    std::string command = shell_quoted(TAVRIK_BINARY);
-    for (const std::string& arg : args) {
+    std::string command;
+    for (const std::string& word : words) {
+        command += shell_quoted(word);
         command += ' ';
-        command += shell_quoted(arg);
     }
-    command += ' ';
     command += input;
     command += ' ';
     if (output.empty()) {
@@ -110,6 +109,13 @@ RunResult run_program(const std::vector<std::string>& args, const std::string& i
     result.out = read_file(out.path());
     result.err = read_file(err.path());
     return result;
+}
+
+RunResult run_program(const std::vector<std::string>& args, const std::string& input,
+                      const std::string& output) {
+    std::vector<std::string> words = {TAVRIK_BINARY};
+    words.insert(words.end(), args.begin(), args.end());
+    return run_command(words, input, output);
 }
 
 TempFile::TempFile(const std::string& content) {

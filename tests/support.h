@@ -26,9 +26,13 @@ struct RunResult {
 RunResult run_in_process(const std::string& record,
                          const std::vector<std::string>& range_args = {});
 
-// The built program, run through the shell with the args quoted. input and
+// The command, run through the shell with its words quoted. input and
 // output are shell redirections such as "< FILE" or "> /dev/full"; without
 // an output redirection standard output is captured.
+RunResult run_command(const std::vector<std::string>& words, const std::string& input = "",
+                      const std::string& output = "");
+
+// The built program with the given arguments, run as run_command runs it.
 RunResult run_program(const std::vector<std::string>& args, const std::string& input = "",
                       const std::string& output = "");
 
