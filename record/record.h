@@ -81,10 +81,10 @@ struct MoveTable {
     // Move text as written, for the half-moves flagged INVALID_BIT.
     std::map<std::int64_t, std::string> invalid_texts;
 
-    std::int64_t count() const {
+    [[nodiscard]] std::int64_t count() const {
         return static_cast<std::int64_t>(half_moves.size());
     }
-    const HalfMove& at(std::int64_t i) const {
+    [[nodiscard]] const HalfMove& at(std::int64_t i) const {
         return half_moves[static_cast<std::size_t>(i - 1)];
     }
 };

@@ -279,8 +279,8 @@ TEST(ReplayHalfMove, BoardKeepsItsInvariantThroughAnyMoves) {
     for (Square from = 0; from < SQUARE_COUNT; from += 3)
         for (Square to = 0; to < SQUARE_COUNT; to += 5)
             texts.push_back(format_move(from, to) + (to % 2 == 0 ? "q" : ""));
-    texts.push_back("o-o");
-    texts.push_back("o-o-o");
+    texts.emplace_back("o-o");
+    texts.emplace_back("o-o-o");
     const MoveTable table = table_of(texts);
     std::FILE* sink = std::tmpfile();
     for (std::int64_t i = 1; i <= table.count(); ++i) {

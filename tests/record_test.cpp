@@ -270,9 +270,9 @@ TEST(ReadRecordFile, NulBytesInsideTokensAreKept) {
 }
 
 TEST(ReadRecordFile, HasNoLimitOnTheNumberOfMoves) {
-    std::vector<std::string> lines;
-    for (int n = 0; n < 1000; ++n)
-        lines.push_back(n % 2 == 0 ? "g1f3 1 1 1 1 g8f6 1 1 1 1" : "f3g1 1 1 1 1 f6g8 1 1 1 1");
+    std::vector<std::string> lines(1000, "g1f3 1 1 1 1 g8f6 1 1 1 1");
+    for (std::size_t n = 1; n < lines.size(); n += 2)
+        lines[n] = "f3g1 1 1 1 1 f6g8 1 1 1 1";
     const MoveTable table = read_table(record_text(lines));
     ASSERT_EQ(table.count(), 2000);
     EXPECT_EQ(move_text_of(table, 2000), "f6g8");

@@ -24,8 +24,8 @@ public:
     Capture(const Capture&) = delete;
     Capture& operator=(const Capture&) = delete;
     ~Capture() { std::fclose(file_); }
-    std::FILE* file() const { return file_; }
-    std::string text() const {
+    [[nodiscard]] std::FILE* file() const { return file_; }
+    [[nodiscard]] std::string text() const {
         std::string text(static_cast<std::size_t>(std::ftell(file_)), '\0');
         std::rewind(file_);
         const std::size_t got = std::fread(text.data(), 1, text.size(), file_);
@@ -153,7 +153,8 @@ TEST(WriteDiagram, NineteenthDiagramStartsANewPage) {
 TEST(WriteDiagram, PageChangeRestartsTheRow) {
     // Diagrams 19 and 20 are the first two of the new page's first row.
     const std::vector<std::string> lines = diagram_lines(21);
-    std::vector<std::string> tail(lines.end() - 1 - 3 * 5, lines.end() - 1);
+    const std::ptrdiff_t last_row = std::ptrdiff_t{BOARDS_PER_ROW} * 5;
+    const std::vector<std::string> tail(lines.end() - 1 - last_row, lines.end() - 1);
     EXPECT_EQ(tail[4], "/L 160 L add def");
     EXPECT_EQ(tail[9], "/L 160 L add def");
     EXPECT_EQ(tail[14], "/V V 120 sub def /L 60 def");
