@@ -92,12 +92,6 @@ TEST(SetupBoard, PutsThePiecesOnTheirStartingSquares) {
     expect_invariant(board);
 }
 
-TEST(OpponentOf, SwapsTheSidesAndKeepsTheEmptySquare) {
-    EXPECT_EQ(opponent_of(WHITE), BLACK);
-    EXPECT_EQ(opponent_of(BLACK), WHITE);
-    EXPECT_EQ(opponent_of(NO_COLOUR), NO_COLOUR);
-}
-
 TEST(ReplayHalfMove, PlainMoveMovesThePieceAndPassesTheTurn) {
     const Replayed r = replay_game({"e2e4"});
     EXPECT_EQ(r.messages, "");
@@ -183,22 +177,18 @@ TEST(ReplayHalfMove, CastlingCodeOfANonKingMovesNoRook) {
 }
 
 TEST(ReplayHalfMove, PromotionChangesThePieceAndKeepsItsColour) {
-    // The white h-pawn eats its way up to g8.
-    const Replayed r = replay_game({"h2h4", "g7g5", "h4g5", "h7h6", "g5h6", "a7a6", "h6h7", "a6a5",
-                                    "h7g8q", "a5a4"});
-    EXPECT_EQ(r.messages, "");
-    EXPECT_EQ(piece_at(r.board, "g8"), QUEEN);
-    EXPECT_EQ(colour_at(r.board, "g8"), WHITE);
-
-    const Replayed knight = replay_game({"h2h4", "g7g5", "h4g5", "h7h6", "g5h6", "a7a6", "h6h7",
-                                         "a6a5", "h7g8n"});
-    EXPECT_EQ(piece_at(knight.board, "g8"), KNIGHT);
-}
-
-TEST(ReplayHalfMove, UpperCasePromotionLetterMovesThePawnUnpromoted) {
-    const Replayed r = replay_game({"h2h4", "g7g5", "h4g5", "h7h6", "g5h6", "a7a6", "h6h7", "a6a5",
-                                    "h7g8Q"});
-    EXPECT_EQ(piece_at(r.board, "g8"), PAWN);
+    // The white h-pawn eats its way up to g8. An upper-case letter is no
+    // promotion letter: the pawn arrives unpromoted.
+    const std::pair<const char*, Piece> cases[] = {
+        {"h7g8q", QUEEN}, {"h7g8n", KNIGHT}, {"h7g8r", ROOK}, {"h7g8Q", PAWN}};
+    for (const auto& [text, piece] : cases) {
+        SCOPED_TRACE(text);
+        const Replayed r = replay_game({"h2h4", "g7g5", "h4g5", "h7h6", "g5h6", "a7a6", "h6h7",
+                                        "a6a5", text});
+        EXPECT_EQ(r.messages, "");
+        EXPECT_EQ(piece_at(r.board, "g8"), piece);
+        EXPECT_EQ(colour_at(r.board, "g8"), WHITE);
+    }
 }
 
 TEST(ReplayHalfMove, NothingIsPromotedOutOfAnEmptySquare) {

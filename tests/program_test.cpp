@@ -52,12 +52,6 @@ TEST(Program, WritesTheWholeSheetOfTheWorkedExample) {
               "showpage\n");
 }
 
-TEST(Program, SampleRecordGivesTheGoldenSheet) {
-    const RunResult result = run_program({SOURCE + "/examples/club-match.rec"});
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, read_file(SOURCE + "/tests/golden/club-match.ps"));
-}
-
 TEST(Program, WrongNumberOfArgumentsPrintsTheUsageLine) {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{}, {"a", "1", "2", "3"}}) {

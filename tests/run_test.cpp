@@ -22,33 +22,6 @@ constexpr std::int64_t MIN = std::numeric_limits<std::int64_t>::min();
 
 const std::string OPENING = "/V 11 72 mul def /L 60 def\n";
 
-// The worked example: four half-moves, all of them drawn.
-const std::vector<std::string> FOUR_HALF_MOVES = {"e2e4 12 3 4567 8 e7e5 -5 3 3456 7",
-                                                  "g1f3 10 4 5000 4 b8c6 0 4 4000 6"};
-const char* const FOUR_HALF_MOVES_SHEET =
-    "/V 11 72 mul def /L 60 def\n"
-    "L V moveto\n"
-    "R (1 e2e4 score 12 time 8) show\n"
-    "L  V 100 sub moveto\n"
-    "C ('#[rnbqkbnr;pppppppp;        ;        ;    P   ;        ;PPPP PPP;RNBQKBNR;]') show\n"
-    "/L 160 L add def\n"
-    "L V moveto\n"
-    "R (1  ... e7e5 score -5 time 7) show\n"
-    "L  V 100 sub moveto\n"
-    "C ('#[rnbqkbnr;pppp ppp;        ;    p   ;    P   ;        ;PPPP PPP;RNBQKBNR;]') show\n"
-    "/L 160 L add def\n"
-    "L V moveto\n"
-    "R (2 g1f3 score 10 time 4) show\n"
-    "L  V 100 sub moveto\n"
-    "C ('#[rnbqkbnr;pppp ppp;        ;    p   ;    P   ;     N  ;PPPP PPP;RNBQKB R;]') show\n"
-    "/V V 120 sub def /L 60 def\n"
-    "L V moveto\n"
-    "R (2  ... b8c6 score 0 time 6) show\n"
-    "L  V 100 sub moveto\n"
-    "C ('#[r bqkbnr;pppp ppp;  n     ;    p   ;    P   ;     N  ;PPPP PPP;RNBQKB R;]') show\n"
-    "/L 160 L add def\n"
-    "showpage\n";
-
 const std::vector<std::string> THREE_MOVES = {"e2e4 1 0 0 11 e7e5 2 0 0 12",
                                               "g1f3 3 0 0 13 b8c6 4 0 0 14",
                                               "f1b5 5 0 0 15 a7a6 6 0 0 16"};
@@ -110,13 +83,6 @@ TEST(HalfMoveRange, FollowsTheMoveNumbersAndFallsBackOutsideTheRecord) {
         EXPECT_EQ(range.start, c.want_start);
         EXPECT_EQ(range.end, c.want_end);
     }
-}
-
-TEST(PrintRun, WholeRecordIsDrawnIncludingTheLastHalfMove) {
-    const test::RunResult result = run_in_process(record_text(FOUR_HALF_MOVES));
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.out, FOUR_HALF_MOVES_SHEET);
-    EXPECT_EQ(result.err, "");
 }
 
 TEST(PrintRun, RangeArgumentsChooseTheDiagrams) {
@@ -216,38 +182,6 @@ TEST(PrintRun, ScoresBeyondSixteenBitsPrintInFull) {
     ASSERT_EQ(found.size(), 2U);
     EXPECT_EQ(found[0], "R (1 e2e4 score 40000 time 70000) show");
     EXPECT_EQ(found[1], "R (1  ... e7e5 score -40000 time 1) show");
-}
-
-TEST(PrintRun, UnreadableRecordWritesNothingAndFails) {
-    const char* argv[] = {"tavrik", "/"};
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
-    EXPECT_EQ(tavrik_main(2, argv, stdin, out, err), 1);
-    EXPECT_EQ(std::ftell(out), 0);
-    std::rewind(err);
-    char line[200] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, err), nullptr);
-    EXPECT_STREQ(line, "tavrik: /: Is a directory\n");
-    std::fclose(out);
-    std::fclose(err);
-}
-
-TEST(PrintRun, FailedWriteIsNoSuccess) {
-    std::FILE* in = std::tmpfile();
-    const std::string record = record_text(FOUR_HALF_MOVES);
-    std::fwrite(record.data(), 1, record.size(), in);
-    std::rewind(in);
-    std::FILE* full = std::fopen("/dev/full", "w");
-    ASSERT_NE(full, nullptr);
-    std::FILE* err = std::tmpfile();
-    EXPECT_EQ(print_run(in, "test", RangeArgs{}, full, err), 1);
-    std::rewind(err);
-    char line[200] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, err), nullptr);
-    EXPECT_STREQ(line, "tavrik: write error: No space left on device\n");
-    std::fclose(in);
-    std::fclose(full);
-    std::fclose(err);
 }
 
 // The board text of a position given in FEN's piece placement field.
