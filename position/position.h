@@ -53,7 +53,8 @@ void setup_board(Board& board);
 //   "Illegal move + i e1e2 " the origin holds no piece of the side to move;
 //   "Illegal move ? i text " the move text names no move (not applied).
 // A move is applied whatever the tests say, except that a move from a
-// square to itself leaves the board as it was.
+// square to itself leaves the board as it was and that promotion needs a
+// piece on the target.
 void replay_half_move(Board& board, const MoveTable& table, std::int64_t i,
                       std::FILE* out);
 
