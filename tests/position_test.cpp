@@ -35,15 +35,10 @@ MoveTable table_of(const std::vector<std::string>& texts) {
 
 // Replays half-moves from..to of the table and returns the messages.
 std::string replay(Board& board, const MoveTable& table, std::int64_t from, std::int64_t to) {
-    std::FILE* out = std::tmpfile();
+    const test::Capture out;
     for (std::int64_t i = from; i <= to; ++i)
-        replay_half_move(board, table, i, out);
-    std::string messages(static_cast<std::size_t>(std::ftell(out)), '\0');
-    std::rewind(out);
-    if (std::fread(messages.data(), 1, messages.size(), out) != messages.size())
-        messages = "<unreadable>";
-    std::fclose(out);
-    return messages;
+        replay_half_move(board, table, i, out.file());
+    return out.text();
 }
 
 // The position after replaying every half-move of the texts from the start.
@@ -272,14 +267,13 @@ TEST(ReplayHalfMove, BoardKeepsItsInvariantThroughAnyMoves) {
     texts.emplace_back("o-o");
     texts.emplace_back("o-o-o");
     const MoveTable table = table_of(texts);
-    std::FILE* sink = std::tmpfile();
+    const test::Capture sink;
     for (std::int64_t i = 1; i <= table.count(); ++i) {
-        replay_half_move(board, table, i, sink);
+        replay_half_move(board, table, i, sink.file());
         expect_invariant(board);
         if (HasFailure())
             break;
     }
-    std::fclose(sink);
 }
 
 } // namespace

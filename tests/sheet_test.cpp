@@ -12,30 +12,11 @@
 namespace tavrik {
 namespace {
 
+using test::Capture;
 using test::lines_of;
 
 const char* const START_BOARD =
     "C ('#[rnbqkbnr;pppppppp;        ;        ;        ;        ;PPPPPPPP;RNBQKBNR;]') show";
-
-// Output of writer calls, captured through a temporary file.
-class Capture {
-public:
-    Capture() : file_(std::tmpfile()) {}
-    Capture(const Capture&) = delete;
-    Capture& operator=(const Capture&) = delete;
-    ~Capture() { std::fclose(file_); }
-    [[nodiscard]] std::FILE* file() const { return file_; }
-    [[nodiscard]] std::string text() const {
-        std::string text(static_cast<std::size_t>(std::ftell(file_)), '\0');
-        std::rewind(file_);
-        const std::size_t got = std::fread(text.data(), 1, text.size(), file_);
-        text.resize(got);
-        return text;
-    }
-
-private:
-    std::FILE* file_;
-};
 
 // A table of n knight moves back and forth with score 100 + i, time i.
 MoveTable shuffle_table(int n) {

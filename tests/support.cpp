@@ -25,16 +25,6 @@ std::FILE* file_with(const std::string& text) {
     return file;
 }
 
-std::string contents_of(std::FILE* file) {
-    std::rewind(file);
-    std::string text;
-    char chunk[4096];
-    std::size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    return text;
-}
-
 std::string shell_quoted(const std::string& word) {
     std::string quoted = "'";
     for (const char c : word) {
@@ -67,19 +57,17 @@ MoveTable read_table(const std::string& text) {
 
 RunResult run_in_process(const std::string& record, const std::vector<std::string>& range_args) {
     std::FILE* in = file_with(record);
-    std::FILE* out = std::tmpfile();
-    std::FILE* err = std::tmpfile();
+    const Capture out;
+    const Capture err;
     std::vector<const char*> argv = {"tavrik", "-"};
     for (const std::string& arg : range_args)
         argv.push_back(arg.c_str());
 
     RunResult result;
-    result.status = tavrik_main(static_cast<int>(argv.size()), argv.data(), in, out, err);
-    result.out = contents_of(out);
-    result.err = contents_of(err);
+    result.status = tavrik_main(static_cast<int>(argv.size()), argv.data(), in, out.file(), err.file());
+    result.out = out.text();
+    result.err = err.text();
     std::fclose(in);
-    std::fclose(out);
-    std::fclose(err);
     return result;
 }
 
@@ -116,6 +104,23 @@ RunResult run_program(const std::vector<std::string>& args, const std::string& i
     std::vector<std::string> words = {TAVRIK_BINARY};
     words.insert(words.end(), args.begin(), args.end());
     return run_command(words, input, output);
+}
+
+Capture::Capture() : file_(std::tmpfile()) {
+    if (file_ == nullptr)
+        throw std::runtime_error("tmpfile failed");
+}
+
+Capture::~Capture() { std::fclose(file_); }
+
+std::string Capture::text() const {
+    std::rewind(file_);
+    std::string text;
+    char chunk[4096];
+    std::size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file_)) > 0)
+        text.append(chunk, got);
+    return text;
 }
 
 TempFile::TempFile(const std::string& content) {

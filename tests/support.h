@@ -2,6 +2,7 @@
 // runs of the built program.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,20 @@ RunResult run_command(const std::vector<std::string>& words, const std::string& 
 // The built program with the given arguments, run as run_command runs it.
 RunResult run_program(const std::vector<std::string>& args, const std::string& input = "",
                       const std::string& output = "");
+
+// Output written to file(), read back as text().
+class Capture {
+public:
+    Capture();
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+    ~Capture();
+    [[nodiscard]] std::FILE* file() const { return file_; }
+    [[nodiscard]] std::string text() const;
+
+private:
+    std::FILE* file_;
+};
 
 // A file with the given content that removes itself when destroyed.
 class TempFile {
