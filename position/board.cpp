@@ -1,6 +1,5 @@
 // The board: starting position and the replay of one half-move.
-#include <cinttypes>
-#include <string>
+#include <string_view>
 
 #include "position/position.h"
 #include "record/record.h"
@@ -12,15 +11,9 @@ namespace {
 constexpr std::array<Piece, 8> BACK_RANK = {ROOK, KNIGHT, BISHOP, QUEEN,
                                             KING, BISHOP, KNIGHT, ROOK};
 
-void clear_square(Board& board, Square s) {
-    board.piece[static_cast<std::size_t>(s)] = EMPTY;
-    board.colour[static_cast<std::size_t>(s)] = NO_COLOUR;
-}
-
-void put_piece(Board& board, Square s, Piece piece, Colour colour) {
-    board.piece[static_cast<std::size_t>(s)] = piece;
-    board.colour[static_cast<std::size_t>(s)] = colour;
-}
+// Indexed by Piece; EMPTY is a space.
+constexpr std::string_view WHITE_LETTERS = " PNBRQK";
+constexpr std::string_view BLACK_LETTERS = " pnbrqk";
 
 Piece piece_on(const Board& board, Square s) {
     return board.piece[static_cast<std::size_t>(s)];
@@ -28,10 +21,6 @@ Piece piece_on(const Board& board, Square s) {
 
 Colour colour_on(const Board& board, Square s) {
     return board.colour[static_cast<std::size_t>(s)];
-}
-
-void report(std::FILE* out, char kind, std::int64_t i, const std::string& text) {
-    std::fprintf(out, "Illegal move %c %" PRId64 " %s \n", kind, i, text.c_str());
 }
 
 // A pawn's diagonal step onto an empty square from the fifth rank to the
@@ -64,7 +53,22 @@ void move_castling_rook(Board& board, Square from, Square to) {
 
 } // namespace
 
+void put_piece(Board& board, Square s, Piece piece, Colour colour) {
+    board.piece[static_cast<std::size_t>(s)] = piece;
+    board.colour[static_cast<std::size_t>(s)] = colour;
+    const std::string_view letters = colour == BLACK ? BLACK_LETTERS : WHITE_LETTERS;
+    board.letters[letter_index(s)] = letters[piece];
+}
+
+void clear_square(Board& board, Square s) {
+    board.piece[static_cast<std::size_t>(s)] = EMPTY;
+    board.colour[static_cast<std::size_t>(s)] = NO_COLOUR;
+    board.letters[letter_index(s)] = ' ';
+}
+
 void setup_board(Board& board) {
+    for (int rank = 0; rank < 8; ++rank)
+        board.letters[letter_index(make_square(7, rank)) + 1] = ';';
     for (Square s = 0; s < SQUARE_COUNT; ++s) {
         const int rank = rank_of(s);
         const auto file = static_cast<std::size_t>(file_of(s));
@@ -79,21 +83,20 @@ void setup_board(Board& board) {
     board.opponent = BLACK;
 }
 
-void replay_half_move(Board& board, const MoveTable& table, std::int64_t i,
-                      std::FILE* out) {
+ReplayFindings replay_half_move(Board& board, const MoveTable& table, std::int64_t i) {
     const HalfMove& half_move = table.at(i);
+    ReplayFindings findings = 0;
 
     if (half_move.flags & INVALID_BIT) {
-        report(out, '?', i, move_text_of(table, i));
+        findings = NO_MOVE_NAMED;
     } else {
         const Square from = from_square(half_move.move);
         const Square to = to_square(half_move.move);
-        const std::string text = format_move(from, to);
 
         if (piece_on(board, to) != EMPTY && colour_on(board, to) != board.opponent)
-            report(out, '-', i, text);
+            findings |= TARGET_NOT_OPPONENTS;
         if (piece_on(board, from) == EMPTY || colour_on(board, from) != board.side)
-            report(out, '+', i, text);
+            findings |= ORIGIN_NOT_MOVERS;
 
         // A piece moved onto its own square stays where it is, and nothing
         // is promoted out of an empty square.
@@ -104,13 +107,14 @@ void replay_half_move(Board& board, const MoveTable& table, std::int64_t i,
             if (piece_on(board, to) == KING && is_castling_code(half_move.move))
                 move_castling_rook(board, from, to);
             else if ((half_move.flags & PROMOTION_BIT) && piece_on(board, to) != EMPTY)
-                board.piece[static_cast<std::size_t>(to)] =
-                    static_cast<Piece>(half_move.flags & PROMOTION_PIECE_MASK);
+                put_piece(board, to, static_cast<Piece>(half_move.flags & PROMOTION_PIECE_MASK),
+                          colour_on(board, to));
         }
     }
 
     board.opponent = board.side;
     board.side = opponent_of(board.side);
+    return findings;
 }
 
 } // namespace tavrik

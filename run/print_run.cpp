@@ -15,14 +15,17 @@ namespace {
 
 constexpr const char* USAGE = "Usage: tavrik file [start [end] ] \n";
 
-// Flushes out and reports a failed write, which must not pass as success.
+// A failed write must not pass as success.
+int report_write_error(std::FILE* err, int error) {
+    std::fprintf(err, "tavrik: write error: %s\n",
+                 error != 0 ? std::strerror(error) : "output failed");
+    return 1;
+}
+
 int finish_output(std::FILE* out, std::FILE* err, int status) {
     errno = 0;
-    if (std::fflush(out) != 0 || std::ferror(out)) {
-        std::fprintf(err, "tavrik: write error: %s\n",
-                     errno != 0 ? std::strerror(errno) : "output failed");
-        return 1;
-    }
+    if (std::fflush(out) != 0 || std::ferror(out))
+        return report_write_error(err, errno);
     return status;
 }
 
@@ -62,15 +65,17 @@ int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
     Board board;
     setup_board(board);
     PageState page;
-    begin_sheet(out);
+    Output output(out);
+    begin_sheet(output);
     const HalfMoveRange range = half_move_range(args, table.count());
     for (std::int64_t i = 1; i < range.end; ++i) {
-        replay_half_move(board, table, i, out);
+        if (const ReplayFindings findings = replay_half_move(board, table, i); findings != 0)
+            write_findings(findings, table, i, output);
         if (i >= range.start)
-            write_diagram(page, board, table, i, out);
+            write_diagram(page, board, table, i, output);
     }
-    end_sheet(page, out);
-    return finish_output(out, err, 0);
+    end_sheet(page, output);
+    return flush_output(output) ? 0 : report_write_error(err, output.error);
 }
 
 int tavrik_main(int argc, const char* const argv[], std::FILE* in, std::FILE* out,

@@ -1,5 +1,10 @@
 // The diagram sheet writer.
-#include <cinttypes>
+//
+// Writing is the program's hot path on long records: fixed texts are
+// copied, numbers formatted by hand and the board taken as the Board keeps
+// it, so a diagram costs a few copies and no allocation.
+#include <array>
+#include <cerrno>
 
 #include "sheet/sheet.h"
 
@@ -7,23 +12,94 @@ namespace tavrik {
 
 namespace {
 
-// Indexed by Piece; EMPTY is a space.
-constexpr const char* WHITE_LETTERS = " PNBRQK";
-constexpr const char* BLACK_LETTERS = " pnbrqk";
+constexpr std::string_view BOARD_PREFIX = "C ('#[";
+constexpr std::string_view BOARD_SUFFIX = "]') show\n";
+
+void put_char(Output& out, char c) { put_text(out, std::string_view(&c, 1)); }
+
+// Invalid text shows printable and escaped, a move as coordinate text.
+void put_move_text(Output& out, const MoveTable& table, std::int64_t i) {
+    const HalfMove& half_move = table.at(i);
+    if (half_move.flags & INVALID_BIT) {
+        put_text(out, postscript_escaped(move_text_of(table, i)));
+        return;
+    }
+    const Square from = from_square(half_move.move);
+    const Square to = to_square(half_move.move);
+    if (from == to)
+        return;
+    const std::array<char, 4> text = {static_cast<char>('a' + file_of(from)),
+                                      static_cast<char>('1' + rank_of(from)),
+                                      static_cast<char>('a' + file_of(to)),
+                                      static_cast<char>('1' + rank_of(to))};
+    put_text(out, std::string_view(text.data(), text.size()));
+}
+
+void put_finding(Output& out, char kind, const MoveTable& table, std::int64_t i) {
+    put_text(out, "Illegal move ");
+    put_char(out, kind);
+    put_char(out, ' ');
+    put_number(out, i);
+    put_char(out, ' ');
+    put_text(out, move_text_of(table, i));
+    put_text(out, " \n");
+}
+
+void write_through(Output& out, std::string_view bytes) {
+    if (!out.failed && std::fwrite(bytes.data(), 1, bytes.size(), out.stream) != bytes.size()) {
+        out.failed = true;
+        out.error = errno;
+    }
+}
+
+void drain_output(Output& out) {
+    write_through(out, std::string_view(out.bytes.get(), out.used));
+    out.used = 0;
+}
 
 } // namespace
 
-std::string board_text(const Board& board) {
-    std::string text = "C ('#[";
-    for (int rank = 7; rank >= 0; --rank) {
-        for (int file = 0; file < 8; ++file) {
-            const auto s = static_cast<std::size_t>(make_square(file, rank));
-            const char* letters = board.colour[s] == BLACK ? BLACK_LETTERS : WHITE_LETTERS;
-            text += letters[board.piece[s]];
-        }
-        text += ';';
+void put_long_text(Output& out, std::string_view text) {
+    drain_output(out);
+    if (text.size() > OUTPUT_BUFFER_SIZE) {
+        write_through(out, text);
+        return;
     }
-    text += "]') show";
+    std::memcpy(out.bytes.get(), text.data(), text.size());
+    out.used = text.size();
+}
+
+void put_number(Output& out, std::int64_t n) {
+    // Digits are taken off the magnitude as unsigned, which also holds
+    // the most negative value.
+    std::array<char, 20> digits{};
+    auto magnitude = static_cast<std::uint64_t>(n);
+    if (n < 0)
+        magnitude = ~magnitude + 1;
+    std::size_t first = digits.size();
+    do {
+        digits[--first] = static_cast<char>('0' + magnitude % 10);
+        magnitude /= 10;
+    } while (magnitude != 0);
+    if (n < 0)
+        put_char(out, '-');
+    put_text(out, std::string_view(digits.data() + first, digits.size() - first));
+}
+
+bool flush_output(Output& out) {
+    drain_output(out);
+    errno = 0;
+    if (!out.failed && (std::fflush(out.stream) != 0 || std::ferror(out.stream))) {
+        out.failed = true;
+        out.error = errno;
+    }
+    return !out.failed;
+}
+
+std::string board_text(const Board& board) {
+    std::string text(BOARD_PREFIX);
+    text.append(board.letters.data(), board.letters.size());
+    text += BOARD_SUFFIX.substr(0, BOARD_SUFFIX.size() - 1);
     return text;
 }
 
@@ -38,40 +114,53 @@ std::string postscript_escaped(std::string_view text) {
     return out;
 }
 
-void begin_sheet(std::FILE* out) { std::fputs("/V 11 72 mul def /L 60 def\n", out); }
+void begin_sheet(Output& out) { put_text(out, "/V 11 72 mul def /L 60 def\n"); }
+
+void write_findings(ReplayFindings findings, const MoveTable& table, std::int64_t i,
+                    Output& out) {
+    if (findings & NO_MOVE_NAMED)
+        put_finding(out, '?', table, i);
+    if (findings & TARGET_NOT_OPPONENTS)
+        put_finding(out, '-', table, i);
+    if (findings & ORIGIN_NOT_MOVERS)
+        put_finding(out, '+', table, i);
+}
 
 void write_diagram(PageState& page, const Board& board, const MoveTable& table,
-                   std::int64_t i, std::FILE* out) {
+                   std::int64_t i, Output& out) {
     if (page.boards_on_page == BOARDS_PER_PAGE) {
-        std::fputs("showpage\n/V 11 72 mul def\n/L 60 def\n", out);
+        put_text(out, "showpage\n/V 11 72 mul def\n/L 60 def\n");
         page.boards_on_page = 0;
         page.boards_in_row = 0;
     }
     ++page.boards_on_page;
 
     const HalfMove& half_move = table.at(i);
-    const std::string move = postscript_escaped(move_text_of(table, i));
-    const char* dots = i % 2 == 1 ? "" : " ... ";
-    std::fprintf(out,
-                 "L V moveto\n"
-                 "R (%" PRId64 " %s%s score %" PRId64 " time %" PRId64 ") show\n"
-                 "L  V 100 sub moveto\n"
-                 "%s\n",
-                 (i + 1) / 2, dots, move.c_str(), half_move.score, half_move.time,
-                 board_text(board).c_str());
+    put_text(out, "L V moveto\nR (");
+    put_number(out, (i + 1) / 2);
+    put_text(out, i % 2 == 1 ? " " : "  ... ");
+    put_move_text(out, table, i);
+    put_text(out, " score ");
+    put_number(out, half_move.score);
+    put_text(out, " time ");
+    put_number(out, half_move.time);
+    put_text(out, ") show\nL  V 100 sub moveto\n");
+    put_text(out, BOARD_PREFIX);
+    put_text(out, std::string_view(board.letters.data(), board.letters.size()));
+    put_text(out, BOARD_SUFFIX);
 
     if (++page.boards_in_row == BOARDS_PER_ROW) {
-        std::fputs("/V V 120 sub def /L 60 def\n", out);
+        put_text(out, "/V V 120 sub def /L 60 def\n");
         page.boards_in_row = 0;
     } else {
-        std::fputs("/L 160 L add def\n", out);
+        put_text(out, "/L 160 L add def\n");
     }
 }
 
-void end_sheet(const PageState& page, std::FILE* out) {
+void end_sheet(const PageState& page, Output& out) {
     // Once a diagram is written the page count never drops back to 0.
     if (page.boards_on_page > 0)
-        std::fputs("showpage\n", out);
+        put_text(out, "showpage\n");
 }
 
 } // namespace tavrik

@@ -1,4 +1,5 @@
-// The diagram sheet: the PostScript page body, one diagram per half-move.
+// The diagram sheet: the PostScript page body, one diagram per half-move,
+// and the replay's findings between them.
 //
 // Diagrams stand three to a row and six rows to a page. Each is a caption
 // (move number, move text, score, time) set with the procedure R, and the
@@ -7,9 +8,13 @@
 // to 1. R and C are left to a prologue; the body never defines them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <memory>
 #include <string>
+#include <string_view>
 
 #include "position/position.h"
 #include "record/record.h"
@@ -18,6 +23,41 @@ namespace tavrik {
 
 constexpr int BOARDS_PER_ROW = 3;
 constexpr int BOARDS_PER_PAGE = 18;
+
+constexpr std::size_t OUTPUT_BUFFER_SIZE = std::size_t{256} * 1024;
+
+// All output passes through one fixed buffer, handed to the stream in
+// large chunks. The first failed write is remembered (its errno in error)
+// and later output is dropped; flush_output tells.
+struct Output {
+    explicit Output(std::FILE* to)
+        : stream(to), bytes(std::make_unique_for_overwrite<char[]>(OUTPUT_BUFFER_SIZE)) {}
+
+    std::FILE* stream;
+    std::unique_ptr<char[]> bytes;
+    std::size_t used = 0;
+    bool failed = false;
+    int error = 0;
+};
+
+// Buffers text that does not fit: drains the buffer first, and writes
+// text longer than the whole buffer straight through.
+void put_long_text(Output& out, std::string_view text);
+
+inline void put_text(Output& out, std::string_view text) {
+    if (text.size() > OUTPUT_BUFFER_SIZE - out.used) {
+        put_long_text(out, text);
+        return;
+    }
+    std::memcpy(out.bytes.get() + out.used, text.data(), text.size());
+    out.used += text.size();
+}
+
+// The number in decimal, with a '-' when negative.
+void put_number(Output& out, std::int64_t n);
+
+// Drains the buffer and flushes the stream. False if any write failed.
+bool flush_output(Output& out);
 
 struct PageState {
     int boards_on_page = 0;
@@ -32,14 +72,22 @@ std::string board_text(const Board& board);
 std::string postscript_escaped(std::string_view text);
 
 // Writes the opening line, which puts the first row at the top of a page.
-void begin_sheet(std::FILE* out);
+void begin_sheet(Output& out);
+
+// Writes one line per finding of the replay of half-move i:
+//   "Illegal move - i e1e2 " the target holds a piece that is not the
+//                            opponent's;
+//   "Illegal move + i e1e2 " the origin holds no piece of the side to move;
+//   "Illegal move ? i text " the move text names no move.
+void write_findings(ReplayFindings findings, const MoveTable& table, std::int64_t i,
+                    Output& out);
 
 // Writes the diagram of half-move i: the board must have been replayed up
 // to and including i.
 void write_diagram(PageState& page, const Board& board, const MoveTable& table,
-                   std::int64_t i, std::FILE* out);
+                   std::int64_t i, Output& out);
 
 // Ends the last page, if any diagram was written.
-void end_sheet(const PageState& page, std::FILE* out);
+void end_sheet(const PageState& page, Output& out);
 
 } // namespace tavrik

@@ -6,6 +6,7 @@
 
 #include "position/position.h"
 #include "record/record.h"
+#include "sheet/sheet.h"
 #include "support.h"
 
 namespace tavrik {
@@ -33,12 +34,15 @@ MoveTable table_of(const std::vector<std::string>& texts) {
     return table;
 }
 
-// Replays half-moves from..to of the table and returns the messages.
+// Replays half-moves from..to of the table and returns the lines its
+// findings give on the sheet.
 std::string replay(Board& board, const MoveTable& table, std::int64_t from, std::int64_t to) {
-    const test::Capture out;
+    const test::Capture capture;
+    Output out(capture.file());
     for (std::int64_t i = from; i <= to; ++i)
-        replay_half_move(board, table, i, out.file());
-    return out.text();
+        write_findings(replay_half_move(board, table, i), table, i, out);
+    EXPECT_TRUE(flush_output(out));
+    return capture.text();
 }
 
 // The position after replaying every half-move of the texts from the start.
@@ -61,6 +65,8 @@ void expect_invariant(const Board& board) {
         EXPECT_LE(board.piece[s], KING);
         EXPECT_LE(board.colour[s], NO_COLOUR);
         EXPECT_EQ(board.piece[s] == EMPTY, board.colour[s] == NO_COLOUR);
+        const char letter = board.letters[letter_index(static_cast<Square>(s))];
+        EXPECT_EQ(letter, (board.colour[s] == BLACK ? " pnbrqk" : " PNBRQK")[board.piece[s]]);
     }
 }
 
@@ -267,9 +273,8 @@ TEST(ReplayHalfMove, BoardKeepsItsInvariantThroughAnyMoves) {
     texts.emplace_back("o-o");
     texts.emplace_back("o-o-o");
     const MoveTable table = table_of(texts);
-    const test::Capture sink;
     for (std::int64_t i = 1; i <= table.count(); ++i) {
-        replay_half_move(board, table, i, sink.file());
+        replay_half_move(board, table, i);
         expect_invariant(board);
         if (HasFailure())
             break;

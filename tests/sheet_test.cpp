@@ -12,8 +12,18 @@
 namespace tavrik {
 namespace {
 
-using test::Capture;
 using test::lines_of;
+
+// Sheet output, read back as text.
+struct Capture {
+    test::Capture capture;
+    Output output{capture.file()};
+
+    std::string text() {
+        EXPECT_TRUE(flush_output(output));
+        return capture.text();
+    }
+};
 
 const char* const START_BOARD =
     "C ('#[rnbqkbnr;pppppppp;        ;        ;        ;        ;PPPPPPPP;RNBQKBNR;]') show";
@@ -39,10 +49,10 @@ std::vector<std::string> diagram_lines(int n) {
     setup_board(board);
     PageState page;
     Capture out;
-    begin_sheet(out.file());
+    begin_sheet(out.output);
     for (int i = 1; i <= n; ++i)
-        write_diagram(page, board, table, i, out.file());
-    end_sheet(page, out.file());
+        write_diagram(page, board, table, i, out.output);
+    end_sheet(page, out.output);
     return lines_of(out.text());
 }
 
@@ -57,10 +67,9 @@ TEST(BoardText, HasALetterPerPieceAndASemicolonPerRankFromTheEighth) {
 TEST(BoardText, ShowsEveryPieceInBothColours) {
     Board board;
     setup_board(board);
-    board.piece[0] = PAWN;   // a1: white pawn
-    board.piece[63] = QUEEN; // h8: black queen
-    board.piece[28] = KING;  // e4: black king
-    board.colour[28] = BLACK;
+    put_piece(board, 0, PAWN, WHITE);   // a1
+    put_piece(board, 63, QUEEN, BLACK); // h8
+    put_piece(board, 28, KING, BLACK);  // e4
     EXPECT_EQ(board_text(board),
               "C ('#[rnbqkbnq;pppppppp;        ;        ;    k   ;        ;PPPPPPPP;PNBQKBNR;]') show");
 }
@@ -72,7 +81,7 @@ TEST(PostscriptEscaped, EscapesParenthesesAndBackslashes) {
 
 TEST(BeginSheet, WritesTheOpeningLineOnly) {
     Capture out;
-    begin_sheet(out.file());
+    begin_sheet(out.output);
     EXPECT_EQ(out.text(), "/V 11 72 mul def /L 60 def\n");
 }
 
@@ -149,8 +158,8 @@ TEST(WriteDiagram, MoveToTheSameSquareLeavesTheMoveTextEmpty) {
     setup_board(board);
     PageState page;
     Capture out;
-    write_diagram(page, board, table, 1, out.file());
-    write_diagram(page, board, table, 2, out.file());
+    write_diagram(page, board, table, 1, out.output);
+    write_diagram(page, board, table, 2, out.output);
     const std::vector<std::string> lines = lines_of(out.text());
     EXPECT_EQ(lines[1], "R (1  score 5 time 9) show");
     EXPECT_EQ(lines[6], "R (1  ...  score 6 time 8) show");
@@ -164,7 +173,7 @@ TEST(WriteDiagram, InvalidMoveTextIsShownSafelyInsideTheString) {
     setup_board(board);
     PageState page;
     Capture out;
-    write_diagram(page, board, table, 1, out.file());
+    write_diagram(page, board, table, 1, out.output);
     EXPECT_EQ(lines_of(out.text())[1], "R (1 N\\(f3\\)\\\\?? score -40000 time 5000000000) show");
 }
 
