@@ -37,7 +37,7 @@ constexpr std::size_t LETTERS_SIZE = 72;
 
 // Where square s stands in Board::letters.
 constexpr std::size_t letter_index(Square s) {
-    return static_cast<std::size_t>((7 - rank_of(s)) * 9 + file_of(s));
+    return static_cast<std::size_t>(7 - rank_of(s)) * 9 + static_cast<std::size_t>(file_of(s));
 }
 
 // Invariants: piece[s] == EMPTY exactly when colour[s] == NO_COLOUR, and

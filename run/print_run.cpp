@@ -22,11 +22,10 @@ int report_write_error(std::FILE* err, int error) {
     return 1;
 }
 
-int finish_output(std::FILE* out, std::FILE* err, int status) {
-    errno = 0;
-    if (std::fflush(out) != 0 || std::ferror(out))
-        return report_write_error(err, errno);
-    return status;
+int write_message(std::string_view text, std::FILE* out, std::FILE* err, int status) {
+    Output output(out);
+    put_text(output, text);
+    return flush_output(output) ? status : report_write_error(err, output.error);
 }
 
 } // namespace
@@ -82,16 +81,13 @@ int tavrik_main(int argc, const char* const argv[], std::FILE* in, std::FILE* ou
                 std::FILE* err) {
     const int given = argc - 1;
     if (given == 1 && std::string_view(argv[1]) == "--help") {
-        std::fputs(USAGE, out);
-        return finish_output(out, err, 0);
+        return write_message(USAGE, out, err, 0);
     }
     if (given == 1 && std::string_view(argv[1]) == "--version") {
-        std::fputs("tavrik " TAVRIK_VERSION "\n", out);
-        return finish_output(out, err, 0);
+        return write_message("tavrik " TAVRIK_VERSION "\n", out, err, 0);
     }
     if (given < 1 || given > 3) {
-        std::fputs(USAGE, out);
-        return finish_output(out, err, 1);
+        return write_message(USAGE, out, err, 1);
     }
 
     RangeArgs args;

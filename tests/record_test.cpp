@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "record/record.h"
@@ -116,6 +117,17 @@ TEST(ParseDecimal, ConvertsLikeTheCLibrary) {
 TEST(ParseDecimal, ClampsAtTheSixtyFourBitBounds) {
     EXPECT_EQ(parse_decimal("99999999999999999999999"), LLONG_MAX);
     EXPECT_EQ(parse_decimal("-99999999999999999999999"), LLONG_MIN);
+}
+
+TEST(ParseDecimal, AgreesWithStrtollAtTheEdges) {
+    for (const char* text :
+         {"9223372036854775807", "9223372036854775808", "9223372036854775810",
+          "-9223372036854775808", "-9223372036854775809", "-9223372036854775818",
+          "18446744073709551616", "922337203685477580", " \n\v\f\r-3", "--3", "-", "+-1",
+          "- 5", "0x1f", "00012", "-0", "1e5", "\0015", "7\t8"}) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(parse_decimal(text), std::strtoll(text, nullptr, 10));
+    }
 }
 
 TEST(ReadRecordFile, ReadsBothHalfMovesOfAMoveLine) {
