@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,45 @@ TEST(BoardText, ShowsEveryPieceInBothColours) {
     put_piece(board, 28, KING, BLACK);  // e4
     EXPECT_EQ(board_text(board),
               "C ('#[rnbqkbnq;pppppppp;        ;        ;    k   ;        ;PPPPPPPP;PNBQKBNR;]') show");
+}
+
+TEST(Output, FormatsNumbersAcrossTheSixtyFourBitRange) {
+    Capture out;
+    for (const std::int64_t n : {std::int64_t{0}, std::int64_t{-7}, std::int64_t{1234567890},
+                                 std::numeric_limits<std::int64_t>::max(),
+                                 std::numeric_limits<std::int64_t>::min()}) {
+        put_number(out.output, n);
+        put_text(out.output, " ");
+    }
+    EXPECT_EQ(out.text(), "0 -7 1234567890 9223372036854775807 -9223372036854775808 ");
+}
+
+TEST(Output, KeepsTheOrderOfTextsAroundAndBeyondTheBufferSize) {
+    // A text that fills the buffer exactly, one that overflows it, and one
+    // longer than the whole buffer, each between short ones.
+    const std::string exact(OUTPUT_BUFFER_SIZE - 1, 'a');
+    const std::string over(OUTPUT_BUFFER_SIZE - 10, 'b');
+    const std::string huge(OUTPUT_BUFFER_SIZE * 2 + 3, 'c');
+    Capture out;
+    for (const std::string* text : {&exact, &over, &huge}) {
+        put_text(out.output, "<");
+        put_text(out.output, *text);
+        put_text(out.output, ">");
+    }
+    EXPECT_EQ(out.text(), "<" + exact + "><" + over + "><" + huge + ">");
+}
+
+TEST(Output, RemembersTheFirstFailedWriteAndItsError) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    Output output(full);
+    put_text(output, std::string(OUTPUT_BUFFER_SIZE + 1, 'x'));
+    EXPECT_TRUE(output.failed);
+    put_text(output, "more");
+    EXPECT_FALSE(flush_output(output));
+    EXPECT_EQ(output.error, ENOSPC);
+    std::fclose(full);
 }
 
 TEST(PostscriptEscaped, EscapesParenthesesAndBackslashes) {
