@@ -51,6 +51,14 @@ HalfMoveRange half_move_range(const RangeArgs& args, std::int64_t count) {
     return range;
 }
 
+void print_half_move(const MoveTable& table, const HalfMoveRange& range, std::int64_t i,
+                     Board& board, PageState& page, Output& out) {
+    if (const ReplayFindings findings = replay_half_move(board, table, i); findings != 0)
+        write_findings(findings, table, i, out);
+    if (i >= range.start)
+        write_diagram(page, board, table, i, out);
+}
+
 int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
               std::FILE* out, std::FILE* err) {
     MoveTable table;
@@ -67,12 +75,8 @@ int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
     Output output(out);
     begin_sheet(output);
     const HalfMoveRange range = half_move_range(args, table.count());
-    for (std::int64_t i = 1; i < range.end; ++i) {
-        if (const ReplayFindings findings = replay_half_move(board, table, i); findings != 0)
-            write_findings(findings, table, i, output);
-        if (i >= range.start)
-            write_diagram(page, board, table, i, output);
-    }
+    for (std::int64_t i = 1; i < range.end; ++i)
+        print_half_move(table, range, i, board, page, output);
     end_sheet(page, output);
     return flush_output(output) ? 0 : report_write_error(err, output.error);
 }

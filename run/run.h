@@ -12,6 +12,10 @@
 #include <cstdio>
 #include <optional>
 
+#include "position/position.h"
+#include "record/record.h"
+#include "sheet/sheet.h"
+
 namespace tavrik {
 
 // Move numbers as given on the command line.
@@ -31,6 +35,12 @@ struct HalfMoveRange {
 std::int64_t index_of_move(std::int64_t move_number);
 
 HalfMoveRange half_move_range(const RangeArgs& args, std::int64_t count);
+
+// One step of the walk: replays half-move i on the board, writes what the
+// replay found, and draws the diagram when i lies in the range. A run
+// takes the steps for i = 1 .. range.end - 1, in order.
+void print_half_move(const MoveTable& table, const HalfMoveRange& range, std::int64_t i,
+                     Board& board, PageState& page, Output& out);
 
 // One whole run over an open record: read it, replay it, write the sheet to
 // out. Problems go to err as "tavrik: ..." lines. Returns the exit status:

@@ -1,0 +1,256 @@
+// Fuzzes one whole run in-process and checks what it produces.
+//
+// Input layout: the low two bits of the first byte say how many range
+// arguments there are (0, 1 or 2; 3 counts as none), the next byte of each
+// picks its value from RANGE_VALUES, and the rest is the record. Every
+// input gets fresh state.
+//
+// Checked beyond survival: the board keeps its invariants after every
+// replayed half-move; the step-by-step walk writes what print_run writes;
+// the run succeeds with nothing on standard error; every output line is
+// one the program can write, captions being valid PostScript strings and
+// boards exactly 86 characters; the diagrams and pages are as many as the
+// range asks for.
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "position/position.h"
+#include "record/record.h"
+#include "run/run.h"
+#include "sheet/sheet.h"
+
+namespace {
+
+using namespace tavrik;
+
+constexpr std::int64_t MAX = std::numeric_limits<std::int64_t>::max();
+constexpr std::int64_t MIN = std::numeric_limits<std::int64_t>::min();
+
+constexpr std::array<std::int64_t, 16> RANGE_VALUES = {
+    0, 1, 2, 3, 5, 10, 21, 42, -1, -7, 256, 1'000'000, MAX, MIN, MAX / 2, MAX / 2 + 1};
+
+[[noreturn]] void fail(const char* what, std::string_view detail = {}) {
+    std::fprintf(stderr, "tavrik_fuzz: %s: [%.*s]\n", what, static_cast<int>(detail.size()),
+                 detail.data());
+    std::abort();
+}
+
+void check(bool ok, const char* what, std::string_view detail = {}) {
+    if (!ok)
+        fail(what, detail);
+}
+
+// A stream writing into memory, read back as text once closed.
+class MemoryStream {
+public:
+    MemoryStream() : file_(open_memstream(&data_, &size_)) { check(file_ != nullptr, "open_memstream"); }
+    MemoryStream(const MemoryStream&) = delete;
+    MemoryStream& operator=(const MemoryStream&) = delete;
+    ~MemoryStream() {
+        if (file_ != nullptr)
+            std::fclose(file_);
+        std::free(data_);
+    }
+    [[nodiscard]] std::FILE* file() const { return file_; }
+    std::string text() {
+        std::fclose(file_);
+        file_ = nullptr;
+        return {data_, size_};
+    }
+
+private:
+    char* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::FILE* file_;
+};
+
+// The record as a stream to read from. fmemopen wants a writable buffer
+// even to read, so it is given a copy, which must outlive the stream.
+std::FILE* open_record(std::string& copy) {
+    std::FILE* file = fmemopen(copy.data(), copy.size(), "r");
+    check(file != nullptr, "fmemopen");
+    return file;
+}
+
+void check_board(const Board& board) {
+    for (Square s = 0; s < SQUARE_COUNT; ++s) {
+        const auto k = static_cast<std::size_t>(s);
+        check(board.piece[k] <= KING && board.colour[k] <= NO_COLOUR, "square out of range");
+        check((board.piece[k] == EMPTY) == (board.colour[k] == NO_COLOUR), "empty square with a colour");
+        const std::string_view letters = board.colour[k] == BLACK ? " pnbrqk" : " PNBRQK";
+        check(board.letters[letter_index(s)] == letters[board.piece[k]], "letters out of date");
+    }
+    for (std::size_t k = 8; k < LETTERS_SIZE; k += 9)
+        check(board.letters[k] == ';', "rank separator lost");
+    check((board.side == WHITE && board.opponent == BLACK) ||
+              (board.side == BLACK && board.opponent == WHITE),
+          "side to move");
+}
+
+void check_table(const MoveTable& table) {
+    for (std::int64_t i = 1; i <= table.count(); ++i) {
+        const HalfMove& half_move = table.at(i);
+        if (half_move.flags & INVALID_BIT)
+            continue;
+        check(is_on_board(from_square(half_move.move)) && is_on_board(to_square(half_move.move)),
+              "move off the board");
+        if (half_move.flags & PROMOTION_BIT) {
+            const int piece = half_move.flags & PROMOTION_PIECE_MASK;
+            check(piece >= PAWN && piece <= KING, "promotion to no piece");
+        }
+    }
+}
+
+bool is_printable(std::string_view text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
+
+// The text of a PostScript string: printable, with every parenthesis and
+// backslash escaped, so that the string ends where the writer meant.
+void check_postscript_string(std::string_view text) {
+    check(is_printable(text), "unprintable caption", text);
+    for (std::size_t k = 0; k < text.size(); ++k) {
+        if (text[k] == '\\') {
+            check(k + 1 < text.size() && std::string_view("()\\").find(text[k + 1]) != std::string_view::npos,
+                  "stray backslash", text);
+            ++k;
+        } else {
+            check(text[k] != '(' && text[k] != ')', "unescaped parenthesis", text);
+        }
+    }
+}
+
+void check_board_line(std::string_view line) {
+    check(line.size() == 86, "board line length", line);
+    check(line.substr(0, 6) == "C ('#[" && line.substr(78) == "]') show", "board line frame", line);
+    for (std::size_t k = 0; k < LETTERS_SIZE; ++k) {
+        const char c = line[6 + k];
+        if (k % 9 == 8)
+            check(c == ';', "board rank end", line);
+        else
+            check(std::string_view(" PNBRQKpnbrqk").find(c) != std::string_view::npos, "board letter", line);
+    }
+}
+
+void check_finding(std::string_view line) {
+    check(line.size() >= 17 && std::string_view("-+?").find(line[13]) != std::string_view::npos &&
+              line[14] == ' ' && line.back() == ' ' && is_printable(line),
+          "finding line", line);
+}
+
+struct SheetCounts {
+    std::int64_t captions = 0;
+    std::int64_t boards = 0;
+    std::int64_t pages = 0;
+};
+
+SheetCounts check_sheet(std::string_view sheet) {
+    constexpr std::array<std::string_view, 8> FIXED = {
+        "/V 11 72 mul def /L 60 def", "L V moveto", "L  V 100 sub moveto", "/L 160 L add def",
+        "/V V 120 sub def /L 60 def", "showpage", "/V 11 72 mul def", "/L 60 def"};
+    check(!sheet.empty() && sheet.back() == '\n', "sheet ends without a newline");
+    SheetCounts counts;
+    while (!sheet.empty()) {
+        const std::size_t end = sheet.find('\n');
+        const std::string_view line = sheet.substr(0, end);
+        sheet.remove_prefix(end + 1);
+        if (line.starts_with("R (")) {
+            check(line.ends_with(") show"), "caption end", line);
+            check_postscript_string(line.substr(3, line.size() - 9));
+            ++counts.captions;
+        } else if (line.starts_with("C (")) {
+            check_board_line(line);
+            ++counts.boards;
+        } else if (line.starts_with("Illegal move ")) {
+            check_finding(line);
+        } else {
+            check(std::find(FIXED.begin(), FIXED.end(), line) != FIXED.end(), "unknown line", line);
+            counts.pages += line == "showpage" ? 1 : 0;
+        }
+    }
+    return counts;
+}
+
+// Move m begins at half-move 2m - 1; the range runs from start's index to
+// end's, exclusive, and falls back to the whole record where an index
+// lies outside it.
+std::int64_t expected_diagrams(const RangeArgs& args, std::int64_t count) {
+    const auto index = [](std::optional<std::int64_t> move) -> std::int64_t {
+        if (!move || *move <= 0)
+            return 0;
+        return *move > MAX / 2 ? MAX : 2 * *move - 1;
+    };
+    std::int64_t start = index(args.start_move);
+    if (start < 1 || start > count)
+        start = 1;
+    std::int64_t end = index(args.end_move);
+    if (end < 1 || end > count)
+        end = count + 1;
+    return std::max<std::int64_t>(0, end - start);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    RangeArgs args;
+    if (!input.empty()) {
+        const int given = static_cast<unsigned char>(input[0]) & 3;
+        input.remove_prefix(1);
+        for (int k = 0; k < given && k < 2 && !input.empty(); ++k) {
+            const std::int64_t value = RANGE_VALUES[static_cast<unsigned char>(input[0]) % RANGE_VALUES.size()];
+            input.remove_prefix(1);
+            (k == 0 ? args.start_move : args.end_move) = value;
+        }
+    }
+
+    // The walk, step by step, as print_run takes it.
+    std::string copy(input);
+    MoveTable table;
+    std::FILE* record = open_record(copy);
+    check(read_record_file(record, table) == 0, "reading from memory failed");
+    std::fclose(record);
+    check_table(table);
+
+    MemoryStream walked;
+    Board board;
+    setup_board(board);
+    check_board(board);
+    PageState page;
+    {
+        Output out(walked.file());
+        begin_sheet(out);
+        const HalfMoveRange range = half_move_range(args, table.count());
+        for (std::int64_t i = 1; i < range.end; ++i) {
+            print_half_move(table, range, i, board, page, out);
+            check_board(board);
+        }
+        end_sheet(page, out);
+        check(flush_output(out), "writing to memory failed");
+    }
+    const std::string walked_sheet = walked.text();
+
+    // The whole run.
+    MemoryStream out;
+    MemoryStream err;
+    record = open_record(copy);
+    const int status = print_run(record, "fuzz", args, out.file(), err.file());
+    std::fclose(record);
+    const std::string sheet = out.text();
+    check(status == 0, "run failed");
+    check(err.text().empty(), "run complained");
+    check(sheet == walked_sheet, "run and walk differ");
+
+    const SheetCounts counts = check_sheet(sheet);
+    const std::int64_t diagrams = expected_diagrams(args, table.count());
+    check(counts.boards == diagrams && counts.captions == diagrams, "diagram count");
+    check(counts.pages == (diagrams + BOARDS_PER_PAGE - 1) / BOARDS_PER_PAGE, "page count");
+    return 0;
+}
