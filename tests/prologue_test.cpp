@@ -1,0 +1,278 @@
+// The prologue and tavrik-pdf, rendered by Ghostscript and looked at pixel
+// by pixel. They need gs and pdfinfo; without them the tests skip, unless
+// TAVRIK_REQUIRE_RENDER is set (as CI does), when that is a failure.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace tavrik {
+namespace {
+
+using test::read_file;
+using test::record_text;
+using test::run_command;
+using test::RunResult;
+using test::TempFile;
+
+const std::string SOURCE = TAVRIK_SOURCE_DIR;
+const std::string PDF_COMMAND = TAVRIK_PDF;
+
+// The layout the body and the prologue agree on, in points on Letter.
+constexpr double PAGE_HEIGHT = 792;
+constexpr double SQUARE = 11.5;
+constexpr double CENTRE_X = 11.5;
+constexpr double CENTRE_Y = -45.5;
+constexpr int DPI = 144;
+
+bool have(const char* program) {
+    return run_command({"sh", "-c", std::string("command -v ") + program}).status == 0;
+}
+
+#define REQUIRE_RENDERING()                                                             \
+    do {                                                                                \
+        if (!have("gs") || !have("pdfinfo")) {                                          \
+            if (std::getenv("TAVRIK_REQUIRE_RENDER") != nullptr)                        \
+                FAIL() << "gs and pdfinfo are required (ghostscript, poppler-utils)";  \
+            GTEST_SKIP() << "needs gs and pdfinfo (ghostscript, poppler-utils)";        \
+        }                                                                               \
+    } while (false)
+
+struct Rgb {
+    double r = 0, g = 0, b = 0;
+    [[nodiscard]] double luminance() const { return 0.3 * r + 0.59 * g + 0.11 * b; }
+};
+
+double distance(const Rgb& a, const Rgb& b) {
+    return std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
+}
+
+// A page rendered to a raw PPM image.
+class Page {
+public:
+    explicit Page(const std::string& ppm) {
+        std::istringstream in(ppm);
+        // Header fields may be separated by comment lines.
+        const auto field = [&in] {
+            std::string word;
+            while (in >> word && word[0] == '#')
+                in.ignore(1 << 16, '\n');
+            return word;
+        };
+        const std::string magic = field();
+        width_ = std::atoi(field().c_str());
+        height_ = std::atoi(field().c_str());
+        const int depth = std::atoi(field().c_str());
+        in.get();
+        if (magic != "P6" || depth != 255 || width_ <= 0 || height_ <= 0)
+            throw std::runtime_error("not a PPM image");
+        pixels_ = ppm.substr(static_cast<std::size_t>(in.tellg()));
+        if (pixels_.size() < static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 3)
+            throw std::runtime_error("short PPM image");
+    }
+
+    // The colour at a point given in page coordinates (points, y up).
+    [[nodiscard]] Rgb at(double x, double y) const {
+        const auto column = static_cast<std::size_t>(x * DPI / 72);
+        const auto row = static_cast<std::size_t>((PAGE_HEIGHT - y) * DPI / 72);
+        const std::size_t k = (row * static_cast<std::size_t>(width_) + column) * 3;
+        const auto channel = [&](std::size_t i) {
+            return static_cast<unsigned char>(pixels_.at(k + i)) / 255.0;
+        };
+        return {channel(0), channel(1), channel(2)};
+    }
+
+    // The colour of a square of the k-th diagram of the page (from 0),
+    // at the fraction (u, v) of its width and height.
+    [[nodiscard]] Rgb square(int k, const char* name, double u = 0.5, double v = 0.5) const {
+        const double left = 60 + 160.0 * column_of(k) + CENTRE_X;
+        const double bottom = 792 - 120.0 * row_of(k) - 100 + CENTRE_Y;
+        return at(left + (name[0] - 'a' + u) * SQUARE, bottom + (name[1] - '1' + v) * SQUARE);
+    }
+
+    // Pixels in the k-th diagram's cell (caption, board and the room
+    // beside it) for which the test holds.
+    template <typename Test> [[nodiscard]] int count_in_cell(int k, Test test) const {
+        const double left = 60 + 160.0 * column_of(k) + CENTRE_X;
+        const double top = 792 - 120.0 * row_of(k) + CENTRE_Y;
+        // Every half point from 8 left of the cell to 156 right, 118
+        // below the caption's baseline to 8 above it.
+        int n = 0;
+        for (int dy = 0; dy < 252; ++dy)
+            for (int dx = 0; dx < 328; ++dx)
+                n += test(at(left - 8 + dx * 0.5, top - 118 + dy * 0.5)) ? 1 : 0;
+        return n;
+    }
+
+private:
+    static double column_of(int k) { return k % 3; }
+    static double row_of(int k) { return std::floor(k / 3.0); }
+
+    int width_ = 0;
+    int height_ = 0;
+    std::string pixels_;
+};
+
+RunResult make_pdf(const std::string& record_path, const std::string& pdf,
+                   const std::vector<std::string>& extra = {}) {
+    std::vector<std::string> words = {PDF_COMMAND, record_path, "-o", pdf};
+    words.insert(words.end(), extra.begin(), extra.end());
+    return run_command(words);
+}
+
+int page_count(const std::string& pdf) {
+    const RunResult info = run_command({"pdfinfo", pdf});
+    const std::size_t at = info.out.find("Pages:");
+    return at == std::string::npos ? -1 : std::atoi(info.out.c_str() + at + 6);
+}
+
+Page first_page(const std::string& pdf) {
+    const TempFile image("");
+    const RunResult gs = run_command({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
+                                      "-sDEVICE=ppmraw", "-r" + std::to_string(DPI),
+                                      "-dFirstPage=1", "-dLastPage=1",
+                                      "-sOutputFile=" + image.path(), pdf});
+    if (gs.status != 0)
+        throw std::runtime_error("gs could not render " + pdf + ": " + gs.err);
+    return Page(read_file(image.path()));
+}
+
+std::string scratch_pdf() {
+    return ::testing::TempDir() + "tavrik-test-" + std::to_string(::getpid()) + ".pdf";
+}
+
+TEST(Prologue, SamplesRenderWithoutErrorOnAPageForEachEighteenDiagrams) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    struct Case {
+        std::string record;
+        std::vector<std::string> range;
+        int diagrams;
+    };
+    const TempFile headers_only(record_text({}));
+    for (const Case& c : {Case{SOURCE + "/examples/club-match.rec", {}, 84},
+                          Case{SOURCE + "/examples/club-match.rec", {"5", "14"}, 18},
+                          Case{SOURCE + "/examples/club-match.rec", {"5", "15"}, 20},
+                          Case{SOURCE + "/examples/scholars-mate.rec", {}, 7},
+                          Case{headers_only.path(), {}, 0}}) {
+        SCOPED_TRACE(c.record + " " + std::to_string(c.range.size()));
+        const RunResult result = make_pdf(c.record, pdf, c.range);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        // A range without diagrams still makes one page.
+        EXPECT_EQ(page_count(pdf), std::max(1, (c.diagrams + 17) / 18));
+    }
+    std::remove(pdf.c_str());
+}
+
+TEST(Prologue, PrologueAndBodyRenderWithoutErrorFromAPipeToo) {
+    REQUIRE_RENDERING();
+    // Awkward captions and findings: parentheses, backslashes and a long
+    // text that names no move, read through standard input.
+    const TempFile record(record_text({"e2e4 1 1 1 1 (x)\\y 1 1 1 1",
+                                       "d1d2 1 1 1 1 " + std::string(3000, 'Z') + " 1 1 1 1",
+                                       "e1g1 99999999999999999999 1 1 -1 o-o-o 1 1 1 1"}));
+    const std::string pipeline = "{ cat \"$1\"; \"$2\" \"$3\"; echo TavrikEnd; } | "
+                                 "gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=nullpage -";
+    const RunResult result = run_command(
+        {"sh", "-c", pipeline, "sh", SOURCE + "/sheet/prologue.ps", TAVRIK_BINARY, record.path()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, "");
+}
+
+TEST(Prologue, BoardsShowSquaresPiecesAndTheLastMove) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    const TempFile record(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1", "d2d4 1 1 1 1 e5d4 1 1 1 1",
+                                       "g1f3 1 1 1 1 b8c6 1 1 1 1"}));
+    ASSERT_EQ(make_pdf(record.path(), pdf).status, 0);
+    const Page page = first_page(pdf);
+    std::remove(pdf.c_str());
+
+    // Diagram 0 is after 1. e2e4, diagram 3 after 2... e5d4.
+    const Rgb dark = page.square(0, "a3");
+    const Rgb light = page.square(0, "b3");
+    EXPECT_LT(dark.luminance(), 0.75);
+    EXPECT_GT(light.luminance(), 0.85);
+    EXPECT_GT(light.luminance() - dark.luminance(), 0.15);
+
+    // d2 holds a white pawn after 1. e2e4 and is empty after 2... e5d4.
+    const Rgb pawn = page.square(0, "d2");
+    const Rgb empty = page.square(3, "d2");
+    EXPECT_LT(distance(empty, dark), 0.05);
+    EXPECT_GT(distance(pawn, empty), 0.3);
+    // A black pawn on a light square is dark.
+    EXPECT_LT(page.square(0, "d7").luminance(), 0.2);
+
+    // e2 and e4 are marked after 1. e2e4: yellow, neither light nor dark;
+    // e4's corner is clear of its pawn.
+    for (const Rgb& marked : {page.square(0, "e2"), page.square(0, "e4", 0.08, 0.92)}) {
+        EXPECT_GT(marked.r - marked.b, 0.35);
+        EXPECT_GT(distance(marked, light), 0.3);
+        EXPECT_GT(distance(marked, dark), 0.3);
+    }
+    // ... and not after the next move.
+    EXPECT_LT(distance(page.square(1, "e2"), light), 0.05);
+}
+
+TEST(Prologue, IllegalMovesShowInRedBesideTheirDiagram) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    // 2. d1d2 lands on white's own pawn: the third diagram.
+    const TempFile record(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1", "d1d2 1 1 1 1 b8c6 1 1 1 1"}));
+    ASSERT_EQ(make_pdf(record.path(), pdf).status, 0);
+    const Page page = first_page(pdf);
+    std::remove(pdf.c_str());
+
+    const auto red = [](const Rgb& c) { return c.r > 0.6 && c.g < 0.3 && c.b < 0.3; };
+    EXPECT_GT(page.count_in_cell(2, red), 20);
+    for (const int k : {0, 1, 3})
+        EXPECT_EQ(page.count_in_cell(k, red), 0) << "diagram " << k;
+}
+
+TEST(TavrikPdf, FailuresLeaveNoOutputFile) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    std::remove(pdf.c_str());
+
+    const RunResult missing = make_pdf("/nonexistent/game.rec", pdf);
+    EXPECT_NE(missing.status, 0);
+    EXPECT_EQ(missing.err, "tavrik: /nonexistent/game.rec: No such file or directory\n");
+    EXPECT_NE(::access(pdf.c_str(), F_OK), 0) << "an output file was left behind";
+
+    const RunResult bad_paper = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"-p", "nopaper"});
+    EXPECT_NE(bad_paper.status, 0);
+    EXPECT_NE(bad_paper.err.find("Ghostscript could not make the PDF"), std::string::npos);
+    EXPECT_NE(::access(pdf.c_str(), F_OK), 0) << "an output file was left behind";
+
+    const RunResult no_directory = make_pdf(SOURCE + "/examples/scholars-mate.rec", "/nonexistent/x.pdf");
+    EXPECT_NE(no_directory.status, 0);
+    EXPECT_NE(no_directory.err.find("tavrik-pdf: "), std::string::npos);
+
+    const RunResult full = run_command({PDF_COMMAND, SOURCE + "/examples/scholars-mate.rec"}, "",
+                                       "> /dev/full");
+    EXPECT_NE(full.status, 0);
+    EXPECT_NE(full.err.find("tavrik-pdf: write error"), std::string::npos);
+}
+
+TEST(TavrikPdf, WritesToStandardOutputWithoutAnOption) {
+    REQUIRE_RENDERING();
+    const RunResult result = run_command({PDF_COMMAND, SOURCE + "/examples/scholars-mate.rec"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out.rfind("%PDF-", 0), 0U);
+    EXPECT_NE(result.out.find("%%EOF"), std::string::npos);
+}
+
+} // namespace
+} // namespace tavrik
