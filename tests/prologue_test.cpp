@@ -28,8 +28,8 @@ using test::TempFile;
 const std::string SOURCE = TAVRIK_SOURCE_DIR;
 const std::string PDF_COMMAND = TAVRIK_PDF;
 
-// The layout the body and the prologue agree on, in points on Letter.
-constexpr double PAGE_HEIGHT = 792;
+// The layout the body and the prologue agree on, in points on Letter;
+// on other paper the prologue centres it.
 constexpr double SQUARE = 11.5;
 constexpr double CENTRE_X = 11.5;
 constexpr double CENTRE_Y = -45.5;
@@ -81,10 +81,15 @@ public:
             throw std::runtime_error("short PPM image");
     }
 
-    // The colour at a point given in page coordinates (points, y up).
+    // The colour at a point given in the coordinates of the laid-out
+    // Letter page (points, y up), wherever the paper puts it.
     [[nodiscard]] Rgb at(double x, double y) const {
+        const double width = width_ * 72.0 / DPI;
+        const double height = height_ * 72.0 / DPI;
+        x += (width - 612) / 2;
+        y += (height - 792) / 2;
         const auto column = static_cast<std::size_t>(x * DPI / 72);
-        const auto row = static_cast<std::size_t>((PAGE_HEIGHT - y) * DPI / 72);
+        const auto row = static_cast<std::size_t>((height - y) * DPI / 72);
         const std::size_t k = (row * static_cast<std::size_t>(width_) + column) * 3;
         const auto channel = [&](std::size_t i) {
             return static_cast<unsigned char>(pixels_.at(k + i)) / 255.0;
@@ -136,14 +141,14 @@ int page_count(const std::string& pdf) {
     return at == std::string::npos ? -1 : std::atoi(info.out.c_str() + at + 6);
 }
 
-Page first_page(const std::string& pdf) {
+Page first_page(const std::string& document) {
     const TempFile image("");
     const RunResult gs = run_command({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
                                       "-sDEVICE=ppmraw", "-r" + std::to_string(DPI),
                                       "-dFirstPage=1", "-dLastPage=1",
-                                      "-sOutputFile=" + image.path(), pdf});
+                                      "-sOutputFile=" + image.path(), document});
     if (gs.status != 0)
-        throw std::runtime_error("gs could not render " + pdf + ": " + gs.err);
+        throw std::runtime_error("gs could not render " + document + ": " + gs.err);
     return Page(read_file(image.path()));
 }
 
@@ -191,12 +196,39 @@ TEST(Prologue, PrologueAndBodyRenderWithoutErrorFromAPipeToo) {
     EXPECT_EQ(result.out, "");
 }
 
-TEST(Prologue, BoardsShowSquaresPiecesAndTheLastMove) {
+void expect_squares_pieces_and_marks(const std::string& paper);
+
+TEST(Prologue, BoardsShowSquaresPiecesAndTheLastMoveOnLetterAndA4) {
     REQUIRE_RENDERING();
+    for (const char* paper : {"letter", "a4"}) {
+        SCOPED_TRACE(paper);
+        expect_squares_pieces_and_marks(paper);
+    }
+}
+
+TEST(Prologue, AnUnexpectedCharacterKeepsTheRankAligned) {
+    REQUIRE_RENDERING();
+    // An 'X' where a piece letter belongs, then a black king on h8.
+    const TempFile document(read_file(SOURCE + "/sheet/prologue.ps") +
+                            "/V 11 72 mul def /L 60 def\n"
+                            "L V moveto\n"
+                            "R (1 e2e4 score 0 time 0) show\n"
+                            "L  V 100 sub moveto\n"
+                            "C ('#[X      k;        ;        ;        ;        ;        ;        ;        ;]') show\n"
+                            "showpage\n"
+                            "TavrikEnd\n");
+    const Page page = first_page(document.path());
+    // Off the king's white centre line.
+    EXPECT_LT(page.square(0, "h8", 0.35, 0.35).luminance(), 0.2);
+    EXPECT_GT(page.square(0, "g8").luminance(), 0.85);
+    EXPECT_GT(page.square(0, "a8").luminance(), 0.85);
+}
+
+void expect_squares_pieces_and_marks(const std::string& paper) {
     const std::string pdf = scratch_pdf();
     const TempFile record(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1", "d2d4 1 1 1 1 e5d4 1 1 1 1",
                                        "g1f3 1 1 1 1 b8c6 1 1 1 1"}));
-    ASSERT_EQ(make_pdf(record.path(), pdf).status, 0);
+    ASSERT_EQ(make_pdf(record.path(), pdf, {"-p", paper}).status, 0);
     const Page page = first_page(pdf);
     std::remove(pdf.c_str());
 
