@@ -3,8 +3,8 @@
 // Offers the chess value types (Square, Piece, Colour), the Board, the
 // starting position, and replay_half_move, which applies one half-move of
 // a MoveTable as recorded: it moves the piece, knows en passant, castling
-// and promotion, and reports moves that do not fit the position without
-// refusing them: it reports them to the caller.
+// and promotion, and tells the caller which moves do not fit the position
+// without refusing them.
 #pragma once
 
 #include <array>

@@ -46,13 +46,18 @@ DecodedMove decode_move_text(std::string_view token, Colour colour) {
     return decoded;
 }
 
-std::string format_move(Square from, Square to) {
-    if (from == to)
-        return {};
+std::array<char, 4> move_coordinates(Square from, Square to) {
     return {FILE_LETTERS[static_cast<std::size_t>(file_of(from))],
             RANK_DIGITS[static_cast<std::size_t>(rank_of(from))],
             FILE_LETTERS[static_cast<std::size_t>(file_of(to))],
             RANK_DIGITS[static_cast<std::size_t>(rank_of(to))]};
+}
+
+std::string format_move(Square from, Square to) {
+    if (from == to)
+        return {};
+    const std::array<char, 4> text = move_coordinates(from, to);
+    return {text.data(), text.size()};
 }
 
 std::string printable_text(std::string_view text) {

@@ -7,6 +7,7 @@
 // nothing but spaces (a carriage return before the newline is ignored).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -58,6 +59,9 @@ struct DecodedMove {
 // (e2e4) and an optional lower-case promotion letter (e7e8q). Anything else
 // comes back with INVALID_BIT.
 DecodedMove decode_move_text(std::string_view token, Colour colour);
+
+// "e2e4" for the two squares, as four characters, with no allocation.
+std::array<char, 4> move_coordinates(Square from, Square to);
 
 // "e2e4" for the two squares, "" when they are equal.
 std::string format_move(Square from, Square to);

@@ -24,14 +24,12 @@ void put_move_text(Output& out, const MoveTable& table, std::int64_t i) {
         put_text(out, postscript_escaped(move_text_of(table, i)));
         return;
     }
+    // As format_move, without building a string for every diagram.
     const Square from = from_square(half_move.move);
     const Square to = to_square(half_move.move);
     if (from == to)
         return;
-    const std::array<char, 4> text = {static_cast<char>('a' + file_of(from)),
-                                      static_cast<char>('1' + rank_of(from)),
-                                      static_cast<char>('a' + file_of(to)),
-                                      static_cast<char>('1' + rank_of(to))};
+    const std::array<char, 4> text = move_coordinates(from, to);
     put_text(out, std::string_view(text.data(), text.size()));
 }
 
