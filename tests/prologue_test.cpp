@@ -292,6 +292,12 @@ TEST(TavrikPdf, FailuresLeaveNoOutputFile) {
     EXPECT_NE(no_directory.status, 0);
     EXPECT_NE(no_directory.err.find("tavrik-pdf: "), std::string::npos);
 
+    // A directory named as the output is not filled with a file of ours.
+    const std::string directory = ::testing::TempDir();
+    const RunResult into_directory = make_pdf(SOURCE + "/examples/scholars-mate.rec", directory);
+    EXPECT_NE(into_directory.status, 0);
+    EXPECT_EQ(into_directory.err, "tavrik-pdf: " + directory + ": is a directory\n");
+
     const RunResult full = run_command({PDF_COMMAND, SOURCE + "/examples/scholars-mate.rec"}, "",
                                        "> /dev/full");
     EXPECT_NE(full.status, 0);
