@@ -123,7 +123,8 @@ std::int64_t parse_decimal(const char* text);
 // appends its half-moves to the table. A line that lacks black's move text
 // adds a half-move flagged INVALID_BIT with empty text, except on the last
 // move line, where the game simply ended with white's move.
-// Returns 0, or the errno of a failed read.
+// Returns 0, or the errno of a failed read (ENOMEM when the table or a
+// line finds no memory).
 int read_record_file(std::FILE* file, MoveTable& table);
 
 } // namespace tavrik

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
+#include <new>
 
 #include "record/record.h"
 
@@ -23,11 +24,16 @@ public:
     LineReader& operator=(const LineReader&) = delete;
     ~LineReader() { std::free(buffer_); }
 
-    // False at the end of the file or on a read error.
+    // False at the end of the file or on a failure, which error() then
+    // tells: a read error, or no memory for a long line.
     bool next(std::FILE* file, std::string_view& line) {
+        errno = 0;
         const ssize_t got = ::getline(&buffer_, &capacity_, file);
-        if (got < 0)
+        if (got < 0) {
+            if (std::ferror(file) || !std::feof(file))
+                error_ = errno != 0 ? errno : EIO;
             return false;
+        }
         auto length = static_cast<std::size_t>(got);
         if (length > 0 && buffer_[length - 1] == '\n')
             buffer_[--length] = '\0';
@@ -37,7 +43,10 @@ public:
         return true;
     }
 
+    [[nodiscard]] int error() const { return error_; }
+
 private:
+    int error_ = 0;
     char* buffer_ = nullptr;
     std::size_t capacity_ = 0;
 };
@@ -99,13 +108,12 @@ void reserve_for_lines(std::FILE* file, MoveTable& table) {
         // The reading proper will meet the same trouble and report it.
         return;
     }
-    table.half_moves.reserve(2 * lines);
-}
-
-int read_status(std::FILE* file) {
-    if (!std::ferror(file))
-        return 0;
-    return errno != 0 ? errno : EIO;
+    // Lines are an upper bound, far above the truth for a file of blank
+    // lines; without the memory for it the table grows as read instead.
+    try {
+        table.half_moves.reserve(2 * lines);
+    } catch (const std::bad_alloc&) {
+    }
 }
 
 } // namespace
@@ -150,23 +158,27 @@ int read_record_file(std::FILE* file, MoveTable& table) {
     std::string_view line;
     for (int header = 0; header < 2; ++header)
         if (!reader.next(file, line))
-            return read_status(file);
+            return reader.error();
 
     // White's move was the last text on the previous line; black's slot is
     // only filled if another move line follows.
     bool black_missing = false;
-    while (reader.next(file, line) && !is_blank_line(line)) {
-        if (black_missing)
-            add_missing_half_move(table);
-        LineCursor cursor{line, 0};
-        skip_blanks(cursor);
-        read_half_move(cursor, WHITE, table);
-        next_token(cursor);
-        black_missing = cursor.pos == line.size();
-        if (!black_missing)
-            read_half_move(cursor, BLACK, table);
+    try {
+        while (reader.next(file, line) && !is_blank_line(line)) {
+            if (black_missing)
+                add_missing_half_move(table);
+            LineCursor cursor{line, 0};
+            skip_blanks(cursor);
+            read_half_move(cursor, WHITE, table);
+            next_token(cursor);
+            black_missing = cursor.pos == line.size();
+            if (!black_missing)
+                read_half_move(cursor, BLACK, table);
+        }
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
     }
-    return read_status(file);
+    return reader.error();
 }
 
 } // namespace tavrik

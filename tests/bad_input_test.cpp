@@ -194,6 +194,32 @@ TEST(BadInput, EachClassHasItsOutcome) {
     }
 }
 
+// The program run in an address space of at most 30 MB.
+RunResult run_in_little_memory(const std::string& record_path) {
+    return test::run_command({"sh", "-c", R"(ulimit -v 30000 && exec "$0" "$1")", TAVRIK_BINARY,
+                              record_path});
+}
+
+TEST(BadInput, ARecordBeyondMemoryIsReportedNotACrash) {
+#ifdef TAVRIK_SANITIZED
+    GTEST_SKIP() << "the sanitizers need more address space than the limit allows";
+#endif
+    // Blank lines count towards the table's reservation but end the
+    // record: a reservation that cannot be had must not stop the run.
+    const TempFile blank_lines(record_text({}) + std::string(5'000'000, '\n'));
+    const RunResult blank = run_in_little_memory(blank_lines.path());
+    EXPECT_EQ(blank.status, 0);
+    EXPECT_EQ(blank.out, OPENING);
+    EXPECT_EQ(blank.err, "");
+
+    // A table that does not fit is a failure to read the record.
+    const TempFile long_game(knight_shuffle(600'000));
+    const RunResult game = run_in_little_memory(long_game.path());
+    EXPECT_EQ(game.status, 1);
+    EXPECT_EQ(game.out, "");
+    EXPECT_EQ(game.err, "tavrik: " + long_game.path() + ": Cannot allocate memory\n");
+}
+
 TEST(BadInput, CrlfLineEndsGiveTheSameSheetAsNewlines) {
     for (const std::string& text :
          {GAME, record_text({"e2e4 1 1 1 1", "g1f3 1 1 1 1 b8c6 1 1 1 1", "   ", "d2d4"})}) {
