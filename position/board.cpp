@@ -81,6 +81,9 @@ void setup_board(Board& board) {
     }
     board.side = WHITE;
     board.opponent = BLACK;
+    board.castling = ALL_CASTLING;
+    board.en_passant = NO_SQUARE;
+    board.fullmove = 1;
 }
 
 ReplayFindings replay_half_move(Board& board, const MoveTable& table, std::int64_t i) {

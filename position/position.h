@@ -1,36 +1,29 @@
-// The board and the replay of recorded half-moves on it.
+// The board, the replay of recorded half-moves on it, and the rules of
+// chess for games read as PGN.
 //
-// Offers the chess value types (Square, Piece, Colour), the Board, the
-// starting position, and replay_half_move, which applies one half-move of
-// a MoveTable as recorded: it moves the piece, knows en passant, castling
-// and promotion, and tells the caller which moves do not fit the position
-// without refusing them.
+// Offers:
+// - the Board and the starting position;
+// - replay_half_move, which applies one half-move of a MoveTable as
+//   recorded: it moves the piece, knows en passant, castling and
+//   promotion, and tells the caller which moves do not fit the position
+//   without refusing them;
+// - legal move generation (is_attacked, legal_moves, play_move), used to
+//   read PGN, never to judge a record;
+// - positions from FEN (board_from_fen, fen_of);
+// - standard algebraic notation (resolve_san, san_of);
+// - play_pgn_game, which turns a game read as PGN into its starting Board
+//   and a MoveTable that the print run walks like a record's.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "chess/chess.h"
 
 namespace tavrik {
-
-// rank * 8 + file; a1 is 0, h1 is 7, a8 is 56, h8 is 63.
-using Square = int;
-
-enum Piece : std::uint8_t { EMPTY, PAWN, KNIGHT, BISHOP, ROOK, QUEEN, KING };
-
-enum Colour : std::uint8_t { WHITE, BLACK, NO_COLOUR };
-
-constexpr int SQUARE_COUNT = 64;
-
-constexpr Square make_square(int file, int rank) { return rank * 8 + file; }
-constexpr int file_of(Square s) { return s % 8; }
-constexpr int rank_of(Square s) { return s / 8; }
-constexpr bool is_on_board(Square s) { return s >= 0 && s < SQUARE_COUNT; }
-
-// The empty square has no opponent: NO_COLOUR maps to itself.
-constexpr Colour opponent_of(Colour c) {
-    return c == WHITE ? BLACK : c == BLACK ? WHITE : NO_COLOUR;
-}
 
 // Eight ranks of eight squares and a ';', the eighth rank first.
 constexpr std::size_t LETTERS_SIZE = 72;
@@ -51,6 +44,19 @@ struct Board {
     std::array<char, LETTERS_SIZE> letters{};
     Colour side = WHITE;
     Colour opponent = BLACK;
+    // Kept by play_move and set from FEN, for legal move generation; the
+    // replay of records neither needs nor keeps them.
+    unsigned castling = 0;        // CastlingRight bits
+    Square en_passant = NO_SQUARE; // the square a pawn just passed over
+    std::int64_t fullmove = 1;    // the move number of the side to move
+};
+
+enum CastlingRight : unsigned {
+    WHITE_OO = 1,
+    WHITE_OOO = 2,
+    BLACK_OO = 4,
+    BLACK_OOO = 8,
+    ALL_CASTLING = 15
 };
 
 struct MoveTable;
@@ -59,7 +65,8 @@ struct MoveTable;
 void put_piece(Board& board, Square s, Piece piece, Colour colour);
 void clear_square(Board& board, Square s);
 
-// Puts the pieces on their starting squares, white to move.
+// Puts the pieces on their starting squares, white to move, all castling
+// rights, move 1.
 void setup_board(Board& board);
 
 // What the replay found wrong with a half-move, as bits.
@@ -76,5 +83,88 @@ constexpr ReplayFindings NO_MOVE_NAMED = 4;
 // the findings, except that a move from a square to itself leaves the
 // board as it was and that promotion needs a piece on the target.
 ReplayFindings replay_half_move(Board& board, const MoveTable& table, std::int64_t i);
+
+// ---- Rules of chess, for games read as PGN ----
+
+struct Move {
+    Square from = 0;
+    Square to = 0;
+    Piece promotion = EMPTY; // the piece a pawn becomes, or EMPTY
+
+    friend bool operator==(const Move&, const Move&) = default;
+};
+
+// Enough for any position: the most known is 218.
+struct MoveList {
+    std::array<Move, 256> moves{};
+    std::size_t size = 0;
+
+    void push(Move m) { moves[size++] = m; }
+    [[nodiscard]] const Move* begin() const { return moves.data(); }
+    [[nodiscard]] const Move* end() const { return moves.data() + size; }
+};
+
+// Whether a piece of colour `by` attacks square s.
+bool is_attacked(const Board& board, Square s, Colour by);
+
+// The square of colour's king, NO_SQUARE when it has none.
+Square king_square(const Board& board, Colour colour);
+
+bool in_check(const Board& board, Colour colour);
+
+// The legal moves of the side to move. The board must hold exactly one
+// king of each colour (board_from_fen makes sure of that).
+MoveList legal_moves(const Board& board);
+
+// The legal moves of the side to move with a piece of kind `piece` onto
+// square `to`, every promotion counted apart.
+MoveList legal_moves_to(const Board& board, Piece piece, Square to);
+
+// Plays a legal move: moves the piece, takes en passant, moves the rook
+// when the king castles, promotes, and keeps the castling rights, the en
+// passant square and the move number.
+void play_move(Board& board, Move move);
+
+// The move code and flags a MoveTable holds for the move; its replay with
+// replay_half_move gives the position that play_move gives.
+MoveCode code_of(Move move);
+MoveFlags flags_of(Move move);
+
+// The position of a FEN text. The six fields are pieces, side, castling,
+// en passant, half-move clock and move number; the last two may be
+// missing. Refuses positions the rules cannot play from: a side without
+// exactly one king, pawns on the first or last rank, the side not to move
+// in check. On refusal returns false and says why.
+bool board_from_fen(std::string_view fen, Board& board, std::string& why);
+
+// The FEN of the position (half-move clock written as 0).
+std::string fen_of(const Board& board);
+
+enum class SanProblem : std::uint8_t { NONE, UNREADABLE, NO_SUCH_MOVE, AMBIGUOUS };
+
+// What the problem means, for a message: "no such legal move".
+const char* san_problem_text(SanProblem problem);
+
+struct SanResolution {
+    Move move;
+    SanProblem problem = SanProblem::NONE;
+};
+
+// The legal move that SAN text names in the position. Takes what real
+// files write: O-O and 0-0, promotion with or without '=', check, mate and
+// annotation marks, the moving square spelt out in full.
+SanResolution resolve_san(const Board& board, std::string_view text);
+
+// The standard notation of a legal move: Nbd7, exd6, e8=Q+, O-O-O#.
+std::string san_of(const Board& board, Move move);
+
+struct PgnGame;
+
+// Plays the game's moves from its start (its FEN when SetUp is "1", else
+// the starting position) into the table: the move codes, the SAN, and the
+// four numbers from the comments. Stops at the first move that cannot be
+// played, or before the first when the FEN is refused, and says why.
+// Returns the fault, empty when there was none.
+std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table);
 
 } // namespace tavrik

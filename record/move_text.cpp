@@ -69,6 +69,8 @@ std::string printable_text(std::string_view text) {
 }
 
 std::string move_text_of(const MoveTable& table, std::int64_t i) {
+    if (!table.san.empty())
+        return table.san[static_cast<std::size_t>(i - table.first)];
     const HalfMove& half_move = table.at(i);
     if (half_move.flags & INVALID_BIT) {
         const auto found = table.invalid_texts.find(i);

@@ -16,36 +16,9 @@
 #include <string_view>
 #include <vector>
 
-#include "position/position.h"
+#include "chess/chess.h"
 
 namespace tavrik {
-
-// From-square in the high byte, to-square in the low byte.
-using MoveCode = std::uint16_t;
-
-constexpr MoveCode make_move(Square from, Square to) {
-    return static_cast<MoveCode>(from << 8 | to);
-}
-constexpr Square from_square(MoveCode m) { return m >> 8; }
-constexpr Square to_square(MoveCode m) { return m & 0xFF; }
-
-constexpr MoveCode WHITE_KING_SIDE = 0x0406;  // e1g1
-constexpr MoveCode WHITE_QUEEN_SIDE = 0x0402; // e1c1
-constexpr MoveCode BLACK_KING_SIDE = 0x3C3E;  // e8g8
-constexpr MoveCode BLACK_QUEEN_SIDE = 0x3C3A; // e8c8
-
-constexpr bool is_castling_code(MoveCode m) {
-    return m == WHITE_KING_SIDE || m == WHITE_QUEEN_SIDE ||
-           m == BLACK_KING_SIDE || m == BLACK_QUEEN_SIDE;
-}
-
-// Flags of a half-move. With PROMOTION_BIT set the low three bits are the
-// Piece the pawn becomes. INVALID_BIT marks move text that names no move;
-// its code is then meaningless and the text is kept in the table.
-using MoveFlags = std::uint16_t;
-constexpr MoveFlags PROMOTION_BIT = 8;
-constexpr MoveFlags INVALID_BIT = 16;
-constexpr MoveFlags PROMOTION_PIECE_MASK = 7;
 
 struct DecodedMove {
     MoveCode move = 0;
@@ -79,22 +52,33 @@ struct HalfMove {
     std::int64_t time = 0;
 };
 
-// Half-moves in playing order; index i (from 1) is white's move when odd.
+// Half-moves in playing order. Indexes count half-moves as the game does:
+// white's move m is index 2m - 1, black's 2m. A record starts at index 1;
+// a game set up at a later move starts at that move's index.
 struct MoveTable {
     std::vector<HalfMove> half_moves;
+    std::int64_t first = 1;
     // Move text as written, for the half-moves flagged INVALID_BIT.
     std::map<std::int64_t, std::string> invalid_texts;
+    // For a game read as PGN, each half-move in standard algebraic
+    // notation, shown instead of coordinate text; empty for a record.
+    std::vector<std::string> san;
 
+    // The index after the last half-move.
+    [[nodiscard]] std::int64_t end() const {
+        return first + static_cast<std::int64_t>(half_moves.size());
+    }
     [[nodiscard]] std::int64_t count() const {
         return static_cast<std::int64_t>(half_moves.size());
     }
     [[nodiscard]] const HalfMove& at(std::int64_t i) const {
-        return half_moves[static_cast<std::size_t>(i - 1)];
+        return half_moves[static_cast<std::size_t>(i - first)];
     }
 };
 
-// The move text of half-move i as a reader should see it: coordinate text
-// for a move, the printable form of what was written for invalid text.
+// The move text of half-move i as a reader should see it: SAN for a game
+// read as PGN, else coordinate text for a move, the printable form of what
+// was written for invalid text.
 std::string move_text_of(const MoveTable& table, std::int64_t i);
 
 // A position within one line of the record.
@@ -118,6 +102,28 @@ std::string_view current_token(const LineCursor& cursor);
 // character, 0 without digits, clamped to the 64-bit range. text must be
 // terminated by a NUL.
 std::int64_t parse_decimal(const char* text);
+
+// Lines of a file of any length, each without its newline and without a
+// carriage return before that; the text stays terminated by a NUL so that
+// numbers can be converted in place.
+class LineReader {
+public:
+    LineReader() = default;
+    LineReader(const LineReader&) = delete;
+    LineReader& operator=(const LineReader&) = delete;
+    ~LineReader();
+
+    // False at the end of the file or on a failure, which error() then
+    // tells: a read error, or no memory for a long line.
+    bool next(std::FILE* file, std::string_view& line);
+
+    [[nodiscard]] int error() const { return error_; }
+
+private:
+    int error_ = 0;
+    char* buffer_ = nullptr;
+    std::size_t capacity_ = 0;
+};
 
 // Reads the whole record from file, which is positioned at its start, and
 // appends its half-moves to the table. A line that lacks black's move text

@@ -14,43 +14,6 @@ namespace tavrik {
 
 namespace {
 
-// Lines of a file of any length, each without its newline and without a
-// carriage return before that; the text stays terminated by a NUL so that
-// numbers can be converted in place.
-class LineReader {
-public:
-    LineReader() = default;
-    LineReader(const LineReader&) = delete;
-    LineReader& operator=(const LineReader&) = delete;
-    ~LineReader() { std::free(buffer_); }
-
-    // False at the end of the file or on a failure, which error() then
-    // tells: a read error, or no memory for a long line.
-    bool next(std::FILE* file, std::string_view& line) {
-        errno = 0;
-        const ssize_t got = ::getline(&buffer_, &capacity_, file);
-        if (got < 0) {
-            if (std::ferror(file) || !std::feof(file))
-                error_ = errno != 0 ? errno : EIO;
-            return false;
-        }
-        auto length = static_cast<std::size_t>(got);
-        if (length > 0 && buffer_[length - 1] == '\n')
-            buffer_[--length] = '\0';
-        if (length > 0 && buffer_[length - 1] == '\r')
-            buffer_[--length] = '\0';
-        line = std::string_view(buffer_, length);
-        return true;
-    }
-
-    [[nodiscard]] int error() const { return error_; }
-
-private:
-    int error_ = 0;
-    char* buffer_ = nullptr;
-    std::size_t capacity_ = 0;
-};
-
 bool is_blank_line(std::string_view line) {
     return line.find_first_not_of(' ') == std::string_view::npos;
 }
@@ -81,12 +44,12 @@ void read_half_move(LineCursor& cursor, Colour colour, MoveTable& table) {
 
     table.half_moves.push_back(half_move);
     if (decoded.flags & INVALID_BIT)
-        table.invalid_texts.emplace(table.count(), token);
+        table.invalid_texts.emplace(table.end() - 1, token);
 }
 
 void add_missing_half_move(MoveTable& table) {
     table.half_moves.push_back(HalfMove{0, INVALID_BIT});
-    table.invalid_texts.emplace(table.count(), std::string());
+    table.invalid_texts.emplace(table.end() - 1, std::string());
 }
 
 // Reserves two half-moves per line left in a regular file, the most it
@@ -117,6 +80,25 @@ void reserve_for_lines(std::FILE* file, MoveTable& table) {
 }
 
 } // namespace
+
+LineReader::~LineReader() { std::free(buffer_); }
+
+bool LineReader::next(std::FILE* file, std::string_view& line) {
+    errno = 0;
+    const ssize_t got = ::getline(&buffer_, &capacity_, file);
+    if (got < 0) {
+        if (std::ferror(file) || !std::feof(file))
+            error_ = errno != 0 ? errno : EIO;
+        return false;
+    }
+    auto length = static_cast<std::size_t>(got);
+    if (length > 0 && buffer_[length - 1] == '\n')
+        buffer_[--length] = '\0';
+    if (length > 0 && buffer_[length - 1] == '\r')
+        buffer_[--length] = '\0';
+    line = std::string_view(buffer_, length);
+    return true;
+}
 
 void skip_blanks(LineCursor& cursor) {
     while (cursor.pos < cursor.line.size() && cursor.line[cursor.pos] == ' ')

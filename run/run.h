@@ -1,4 +1,5 @@
-// The command line and the print run: `tavrik file [start [end] ]`.
+// The command line and the print run:
+// `tavrik [--pgn] [--game N] [--to-record] file [start [end] ]`.
 //
 // Reads the record, replays every half-move from the starting position and
 // draws those of the chosen range. start and end are move numbers; move m
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <string>
 
 #include "position/position.h"
 #include "record/record.h"
@@ -34,7 +36,8 @@ struct HalfMoveRange {
 // saturates rather than overflows for huge m.
 std::int64_t index_of_move(std::int64_t move_number);
 
-HalfMoveRange half_move_range(const RangeArgs& args, std::int64_t count);
+// The range within the half-moves first .. first + count - 1.
+HalfMoveRange half_move_range(const RangeArgs& args, std::int64_t count, std::int64_t first = 1);
 
 // One step of the walk: replays half-move i on the board, writes what the
 // replay found, and draws the diagram when i lies in the range. A run
@@ -42,11 +45,37 @@ HalfMoveRange half_move_range(const RangeArgs& args, std::int64_t count);
 void print_half_move(const MoveTable& table, const HalfMoveRange& range, std::int64_t i,
                      Board& board, PageState& page, Output& out);
 
+// Replays one game from its start and draws the range of it: the walk
+// that records and PGN games share.
+void print_game(const MoveTable& table, const Board& start, const RangeArgs& args, PageState& page,
+                Output& out);
+
 // One whole run over an open record: read it, replay it, write the sheet to
 // out. Problems go to err as "tavrik: ..." lines. Returns the exit status:
 // 0 when the record was read and all output was written, 1 otherwise.
 int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
               std::FILE* out, std::FILE* err);
+
+struct PgnArgs {
+    RangeArgs range;
+    std::optional<std::int64_t> game; // print only this game, from 1
+};
+
+// One whole run over an open PGN file: every game (or the one chosen)
+// on pages of its own under its title. A game whose text breaks off or
+// that holds a move that cannot be played is printed up to there and
+// reported on err; the status is then 1, as when the file holds no game
+// or not the chosen one.
+int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std::FILE* out,
+                  std::FILE* err);
+
+// Writes one game of an open PGN file as a record: the chosen game, or
+// the only one. Writes nothing unless the whole game can be written.
+int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> game,
+                     std::FILE* out, std::FILE* err);
+
+// Flushes the output: 0, or 1 after saying on err why it failed.
+int finish_output(Output& out, std::FILE* err);
 
 // The program: parses argv, opens the record ("-" is in), runs.
 int tavrik_main(int argc, const char* const argv[], std::FILE* in, std::FILE* out,

@@ -20,6 +20,10 @@ void put_char(Output& out, char c) { put_text(out, std::string_view(&c, 1)); }
 // Invalid text shows printable and escaped, a move as coordinate text.
 void put_move_text(Output& out, const MoveTable& table, std::int64_t i) {
     const HalfMove& half_move = table.at(i);
+    if (!table.san.empty()) {
+        put_text(out, table.san[static_cast<std::size_t>(i - table.first)]);
+        return;
+    }
     if (half_move.flags & INVALID_BIT) {
         put_text(out, postscript_escaped(move_text_of(table, i)));
         return;
@@ -31,6 +35,13 @@ void put_move_text(Output& out, const MoveTable& table, std::int64_t i) {
         return;
     const std::array<char, 4> text = move_coordinates(from, to);
     put_text(out, std::string_view(text.data(), text.size()));
+}
+
+void new_page(PageState& page, Output& out) {
+    put_text(out, "showpage\n/V 11 72 mul def\n/L 60 def\n");
+    page.boards_on_page = 0;
+    page.boards_in_row = 0;
+    page.titled = false;
 }
 
 void put_finding(Output& out, char kind, const MoveTable& table, std::int64_t i) {
@@ -126,15 +137,20 @@ void write_findings(ReplayFindings findings, const MoveTable& table, std::int64_
 
 void write_diagram(PageState& page, const Board& board, const MoveTable& table,
                    std::int64_t i, Output& out) {
-    if (page.boards_on_page == BOARDS_PER_PAGE) {
-        put_text(out, "showpage\n/V 11 72 mul def\n/L 60 def\n");
-        page.boards_on_page = 0;
-        page.boards_in_row = 0;
-    }
+    if (page.boards_on_page == BOARDS_PER_PAGE)
+        new_page(page, out);
     ++page.boards_on_page;
 
     const HalfMove& half_move = table.at(i);
-    put_text(out, "L V moveto\nR (");
+    put_text(out, "L V moveto\n");
+    if (!table.san.empty()) {
+        // A SAN caption does not show the squares, so they come apart.
+        put_number(out, from_square(half_move.move));
+        put_char(out, ' ');
+        put_number(out, to_square(half_move.move));
+        put_text(out, " M\n");
+    }
+    put_text(out, "R (");
     put_number(out, (i + 1) / 2);
     put_text(out, i % 2 == 1 ? " " : "  ... ");
     put_move_text(out, table, i);
@@ -155,10 +171,70 @@ void write_diagram(PageState& page, const Board& board, const MoveTable& table,
     }
 }
 
+void begin_game(PageState& page, const GameTitle& title, Output& out) {
+    if (page.boards_on_page > 0 || page.titled)
+        new_page(page, out);
+    page.titled = true;
+    put_char(out, '(');
+    put_text(out, latin1_postscript_text(title.white));
+    put_text(out, ") (");
+    put_text(out, latin1_postscript_text(title.black));
+    put_text(out, ") (");
+    put_text(out, latin1_postscript_text(title.details));
+    put_text(out, ") T\n");
+}
+
 void end_sheet(const PageState& page, Output& out) {
     // Once a diagram is written the page count never drops back to 0.
-    if (page.boards_on_page > 0)
+    if (page.boards_on_page > 0 || page.titled)
         put_text(out, "showpage\n");
+}
+
+std::string latin1_postscript_text(std::string_view utf8) {
+    std::string out;
+    const auto put_code = [&out](std::uint32_t code) {
+        if (code < 0x20 || code == 0x7F) {
+            out += ' ';
+        } else if (code < 0x7F) {
+            if (code == '(' || code == ')' || code == '\\')
+                out += '\\';
+            out += static_cast<char>(code);
+        } else if (code >= 0xA0 && code <= 0xFF) {
+            out += '\\';
+            out += static_cast<char>('0' + (code >> 6));
+            out += static_cast<char>('0' + ((code >> 3) & 7));
+            out += static_cast<char>('0' + (code & 7));
+        } else {
+            out += '?';
+        }
+    };
+    for (std::size_t k = 0; k < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[k]);
+        // Two-byte sequences hold every Latin-1 letter; anything longer or
+        // broken is a character Latin-1 lacks.
+        std::size_t length = 1;
+        if (byte >= 0xC0 && byte < 0xE0)
+            length = 2;
+        else if (byte >= 0xE0 && byte < 0xF0)
+            length = 3;
+        else if (byte >= 0xF0 && byte < 0xF8)
+            length = 4;
+        bool whole = k + length <= utf8.size();
+        for (std::size_t c = 1; whole && c < length; ++c)
+            whole = (static_cast<unsigned char>(utf8[k + c]) & 0xC0) == 0x80;
+        if (byte < 0x80) {
+            put_code(byte);
+            ++k;
+        } else if (length == 2 && whole) {
+            put_code((std::uint32_t{byte} & 0x1F) << 6 |
+                     (static_cast<unsigned char>(utf8[k + 1]) & 0x3F));
+            k += 2;
+        } else {
+            out += '?';
+            k += whole ? length : 1;
+        }
+    }
+    return out;
 }
 
 } // namespace tavrik

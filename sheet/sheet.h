@@ -6,6 +6,11 @@
 // board below it as one string set with C: a letter per piece, upper case
 // for white, a space per empty square, a ';' after each rank from 8 down
 // to 1. R and C are left to a prologue; the body never defines them.
+//
+// A sheet of games read as PGN adds two more procedures of the prologue:
+// each game starts on a new page with "(White) (Black) (details) T", its
+// title, and each caption, which then names the move in SAN, follows
+// "from to M", the squares of the move as numbers 0 (a1) to 63 (h8).
 #pragma once
 
 #include <cstddef>
@@ -62,7 +67,20 @@ bool flush_output(Output& out);
 struct PageState {
     int boards_on_page = 0;
     int boards_in_row = 0;
+    bool titled = false; // the page holds a game's title
 };
+
+// What a game's title line shows: "White - Black, details".
+struct GameTitle {
+    std::string white;
+    std::string black;
+    std::string details; // event, date, result
+};
+
+// The text as a PostScript string's contents in ISO Latin-1: UTF-8
+// letters that Latin-1 has become octal escapes, others '?'; backslash
+// and parentheses are escaped, control characters become spaces.
+std::string latin1_postscript_text(std::string_view utf8);
 
 // "C ('#[" + eight ranks of nine characters + "]') show": 86 characters.
 std::string board_text(const Board& board);
@@ -87,7 +105,10 @@ void write_findings(ReplayFindings findings, const MoveTable& table, std::int64_
 void write_diagram(PageState& page, const Board& board, const MoveTable& table,
                    std::int64_t i, Output& out);
 
-// Ends the last page, if any diagram was written.
+// Starts a game on a page of its own, under its title.
+void begin_game(PageState& page, const GameTitle& title, Output& out);
+
+// Ends the last page, if any diagram or title was written.
 void end_sheet(const PageState& page, Output& out);
 
 } // namespace tavrik

@@ -56,11 +56,17 @@ MoveTable read_table(const std::string& text) {
 }
 
 RunResult run_in_process(const std::string& record, const std::vector<std::string>& range_args) {
-    std::FILE* in = file_with(record);
+    std::vector<std::string> args = {"-"};
+    args.insert(args.end(), range_args.begin(), range_args.end());
+    return run_args_in_process(record, args);
+}
+
+RunResult run_args_in_process(const std::string& input, const std::vector<std::string>& args) {
+    std::FILE* in = file_with(input);
     const Capture out;
     const Capture err;
-    std::vector<const char*> argv = {"tavrik", "-"};
-    for (const std::string& arg : range_args)
+    std::vector<const char*> argv = {"tavrik"};
+    for (const std::string& arg : args)
         argv.push_back(arg.c_str());
 
     RunResult result;
@@ -123,11 +129,11 @@ std::string Capture::text() const {
     return text;
 }
 
-TempFile::TempFile(const std::string& content) {
-    char name[] = "/tmp/tavrik-test-XXXXXX";
-    const int fd = ::mkstemp(name);
+TempFile::TempFile(const std::string& content, const std::string& suffix) {
+    std::string name = "/tmp/tavrik-test-XXXXXX" + suffix;
+    const int fd = ::mkstemps(name.data(), static_cast<int>(suffix.size()));
     if (fd < 0)
-        throw std::runtime_error("mkstemp failed");
+        throw std::runtime_error("mkstemps failed");
     ::close(fd);
     path_ = name;
     std::ofstream(path_, std::ios::binary) << content;

@@ -22,6 +22,10 @@ struct RunResult {
     std::string err;
 };
 
+// One whole run in-process with the given arguments; the text is standard
+// input, named "-" among the arguments.
+RunResult run_args_in_process(const std::string& input, const std::vector<std::string>& args);
+
 // One whole run in-process over the record text, with the given
 // command-line arguments after the file name.
 RunResult run_in_process(const std::string& record,
@@ -54,7 +58,8 @@ private:
 // A file with the given content that removes itself when destroyed.
 class TempFile {
 public:
-    explicit TempFile(const std::string& content);
+    // suffix ends the name, as in ".pgn".
+    explicit TempFile(const std::string& content, const std::string& suffix = "");
     TempFile(const TempFile&) = delete;
     TempFile& operator=(const TempFile&) = delete;
     ~TempFile();

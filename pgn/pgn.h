@@ -1,0 +1,122 @@
+// Reading PGN: games one at a time, their tags, move texts and the numbers
+// that engines and servers write into the comments after a move.
+//
+// The reader knows the syntax only: tag pairs, move numbers, move text,
+// comments in braces and after ';', NAGs, variations (skipped), result
+// tokens, '%' escape lines, a byte-order mark and CRLF line ends. Whether
+// a move text names a legal move is for the board to say.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "chess/chess.h"
+#include "record/record.h"
+
+namespace tavrik {
+
+// A mate in n, in centipawns: 100000 - n; a mate against is its negative.
+constexpr std::int64_t MATE_SCORE = 100000;
+
+// What the comments after one move say; each value is the first that the
+// comments give.
+struct CommentValues {
+    std::optional<std::int64_t> score; // centipawns
+    bool score_from_white = false;     // %eval; an engine comment: the mover's view
+    std::optional<std::int64_t> depth;
+    std::optional<std::int64_t> nodes;
+    std::optional<std::int64_t> spent_ms; // %emt, or the engine's seconds
+    std::optional<std::int64_t> clock_ms; // %clk: time left
+};
+
+// Reads the values a comment gives and adds those not known yet:
+//   engine matches: "+0.35/18 1.234s", "-M3/20 0.5s", "+0.35/18 1.2s n=6644039";
+//   servers: "[%eval 0.35]", "[%eval -1.20,18]", "[%eval #-3]",
+//            "[%emt 0:00:01.5]", "[%clk 0:04:58.3]".
+void read_comment_values(std::string_view comment, CommentValues& values);
+
+struct PgnMove {
+    std::string text;
+    CommentValues values;
+};
+
+struct Tag {
+    std::string name;
+    std::string value;
+};
+
+struct PgnGame {
+    std::int64_t number = 0; // from 1 within its file
+    std::vector<Tag> tags;
+    std::vector<PgnMove> moves;
+    std::string result; // empty when the game had no result token
+    // Why the text of the game broke off after its moves, empty if it did
+    // not: "unclosed comment", "missing ']' in tag pair".
+    std::string damage;
+};
+
+// The tag's value, "?" when the game has no such tag.
+std::string tag_value(const PgnGame& game, std::string_view name);
+
+// "White - Black", the players as the tags name them.
+std::string players_of(const PgnGame& game);
+
+// Games of a PGN file, read one at a time so that memory stays bounded by
+// the longest game.
+class PgnReader {
+public:
+    explicit PgnReader(std::FILE* file) : file_(file) {}
+
+    // Reads the next game into game (cleared first); false when no game
+    // is left or reading failed (then error() says so). With keep_moves
+    // false the moves are only counted past, not kept.
+    bool next_game(PgnGame& game, bool keep_moves = true);
+
+    // The errno of a failed read, 0 if none.
+    [[nodiscard]] int error() const { return lines_.error(); }
+
+private:
+    bool fill();
+    bool at_tag_line() const;
+    void skip_to_next_tag_section(bool in_movetext);
+    bool read_tag(PgnGame& game);
+    bool read_comment(std::string* text, std::string& damage);
+    bool skip_variation(std::string& damage);
+
+    std::FILE* file_;
+    LineReader lines_;
+    std::string_view line_;
+    std::size_t pos_ = 0;
+    bool have_line_ = false;
+    bool first_line_ = true;
+    std::int64_t line_number_ = 0;
+    std::int64_t games_ = 0;
+};
+
+// The numbers of a TimeControl tag "300+2" (seconds, plus seconds added
+// per move), or "300"; another form gives no base and no increment.
+struct TimeControl {
+    std::optional<std::int64_t> base_ms;
+    std::int64_t increment_ms = 0;
+};
+TimeControl parse_time_control(std::string_view text);
+
+// The clock each side had after its last move, for the time a move took.
+struct Clocks {
+    std::optional<std::int64_t> left_ms[2];
+    std::int64_t increment_ms = 0;
+};
+
+Clocks clocks_at_start(const TimeControl& control);
+
+// A half-move's four numbers from its comment values: the score from the
+// mover's view, the depth, the nodes and the milliseconds spent (from
+// %emt, else the mover's previous clock less this one plus the increment,
+// never negative). Notes this move's clock in clocks.
+void fill_numbers(const CommentValues& values, Colour mover, Clocks& clocks, HalfMove& half_move);
+
+} // namespace tavrik

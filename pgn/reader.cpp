@@ -1,0 +1,273 @@
+// The PGN reader: tag sections and movetext, one game at a time.
+#include <algorithm>
+
+#include "pgn/pgn.h"
+
+namespace tavrik {
+
+namespace {
+
+// A longer comment is cut: its numbers stand at its start.
+constexpr std::size_t COMMENT_CAP = 64 * 1024;
+
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_name_char(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || is_digit(c) || c == '_';
+}
+bool ends_token(char c) { return is_space(c) || std::string_view("{}()[];$").find(c) != std::string_view::npos; }
+
+bool is_result(std::string_view token) {
+    return token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*";
+}
+
+// At most the first 40 bytes of the text, printable, for a message.
+std::string excerpt(std::string_view text) {
+    std::string out(text.substr(0, 40));
+    for (char& c : out)
+        if (c < ' ' || c > '~')
+            c = '?';
+    return text.size() > 40 ? out + "..." : out;
+}
+
+} // namespace
+
+std::string tag_value(const PgnGame& game, std::string_view name) {
+    for (const Tag& tag : game.tags)
+        if (tag.name == name)
+            return tag.value;
+    return "?";
+}
+
+std::string players_of(const PgnGame& game) {
+    return tag_value(game, "White") + " - " + tag_value(game, "Black");
+}
+
+bool PgnReader::fill() {
+    while (!have_line_ || pos_ >= line_.size()) {
+        if (!lines_.next(file_, line_)) {
+            have_line_ = false;
+            return false;
+        }
+        have_line_ = true;
+        pos_ = 0;
+        if (first_line_ && line_.substr(0, 3) == "\xEF\xBB\xBF")
+            pos_ = 3;
+        first_line_ = false;
+        ++line_number_;
+        // An escape line is for other programs.
+        if (pos_ < line_.size() && line_[pos_] == '%')
+            pos_ = line_.size();
+    }
+    return true;
+}
+
+bool PgnReader::at_tag_line() const {
+    // '[', a name, then a quoted value: the start of a tag section.
+    std::size_t k = line_.find_first_not_of(" \t");
+    if (k == std::string_view::npos || line_[k] != '[')
+        return false;
+    ++k;
+    const std::size_t name = k;
+    while (k < line_.size() && is_name_char(line_[k]))
+        ++k;
+    if (k == name)
+        return false;
+    while (k < line_.size() && is_space(line_[k]))
+        ++k;
+    return k < line_.size() && line_[k] == '"';
+}
+
+void PgnReader::skip_to_next_tag_section(bool in_movetext) {
+    // Tags left in the broken section belong to the broken game; a '['
+    // line after anything else starts the next one.
+    bool past_section = in_movetext;
+    pos_ = line_.size();
+    while (fill()) {
+        const std::size_t first = line_.find_first_not_of(" \t", pos_);
+        const bool tag_line = first != std::string_view::npos && line_[first] == '[';
+        if (tag_line && past_section) {
+            pos_ = first;
+            return;
+        }
+        if (!tag_line)
+            past_section = true;
+        pos_ = line_.size();
+    }
+}
+
+bool PgnReader::read_tag(PgnGame& game) {
+    const std::string_view line = line_;
+    const std::size_t start = pos_;
+    const auto broken = [&](const char* why) {
+        game.damage = std::string(why) + " in " + excerpt(line.substr(start));
+        return false;
+    };
+    ++pos_;
+    while (pos_ < line.size() && is_space(line[pos_]))
+        ++pos_;
+    const std::size_t name = pos_;
+    while (pos_ < line.size() && is_name_char(line[pos_]))
+        ++pos_;
+    if (pos_ == name)
+        return broken("tag pair without a name");
+    Tag tag;
+    tag.name = line.substr(name, pos_ - name);
+    while (pos_ < line.size() && is_space(line[pos_]))
+        ++pos_;
+    if (pos_ >= line.size() || line[pos_] != '"')
+        return broken("tag pair without a quoted value");
+    for (++pos_;; ++pos_) {
+        if (pos_ >= line.size())
+            return broken("unclosed string in tag pair");
+        if (line[pos_] == '"')
+            break;
+        if (line[pos_] == '\\' && pos_ + 1 < line.size())
+            ++pos_;
+        tag.value += line[pos_];
+    }
+    ++pos_;
+    while (pos_ < line.size() && is_space(line[pos_]))
+        ++pos_;
+    if (pos_ >= line.size() || line[pos_] != ']')
+        return broken("missing ']' in tag pair");
+    ++pos_;
+    game.tags.push_back(std::move(tag));
+    return true;
+}
+
+bool PgnReader::read_comment(std::string* text, std::string& damage) {
+    for (;;) {
+        const std::size_t close = line_.find('}', pos_);
+        const std::string_view part =
+            line_.substr(pos_, close == std::string_view::npos ? std::string_view::npos : close - pos_);
+        if (text != nullptr && text->size() < COMMENT_CAP)
+            text->append(part.substr(0, COMMENT_CAP - text->size()));
+        if (close != std::string_view::npos) {
+            pos_ = close + 1;
+            return true;
+        }
+        // A line break inside a comment is a space.
+        if (text != nullptr && text->size() < COMMENT_CAP)
+            *text += ' ';
+        pos_ = line_.size();
+        if (!fill() || (pos_ == 0 && at_tag_line())) {
+            damage = "unclosed comment";
+            return false;
+        }
+    }
+}
+
+bool PgnReader::skip_variation(std::string& damage) {
+    int depth = 1;
+    for (;;) {
+        const std::int64_t line_before = line_number_;
+        if (!fill() || (line_number_ != line_before && pos_ == 0 && at_tag_line())) {
+            damage = "unclosed variation";
+            return false;
+        }
+        const char c = line_[pos_++];
+        if (c == '{') {
+            if (!read_comment(nullptr, damage))
+                return false;
+        } else if (c == ';') {
+            pos_ = line_.size();
+        } else if (c == '(') {
+            ++depth;
+        } else if (c == ')' && --depth == 0) {
+            return true;
+        }
+    }
+}
+
+bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
+    game.tags.clear();
+    game.moves.clear();
+    game.result.clear();
+    game.damage.clear();
+    bool movetext = false; // a move or result seen
+    bool tags_seen = false;
+
+    while (fill()) {
+        const char c = line_[pos_];
+        if (is_space(c)) {
+            ++pos_;
+            continue;
+        }
+        if (c == '[') {
+            if (movetext)
+                break; // the next game's tags: this one had no result
+            tags_seen = true;
+            if (!read_tag(game)) {
+                skip_to_next_tag_section(false);
+                break;
+            }
+            continue;
+        }
+        if (c == '{' || c == ';') {
+            std::string comment;
+            std::string* keep = keep_moves && !game.moves.empty() ? &comment : nullptr;
+            ++pos_;
+            if (c == ';') {
+                if (keep != nullptr)
+                    comment.assign(line_.substr(pos_, COMMENT_CAP));
+                pos_ = line_.size();
+            } else if (!read_comment(keep, game.damage)) {
+                break;
+            }
+            if (keep != nullptr)
+                read_comment_values(comment, game.moves.back().values);
+            continue;
+        }
+        if (c == '(') {
+            ++pos_;
+            if (!skip_variation(game.damage))
+                break;
+            continue;
+        }
+        if (c == ')') {
+            ++pos_;
+            continue;
+        }
+        if (c == '$') {
+            for (++pos_; pos_ < line_.size() && is_digit(line_[pos_]);)
+                ++pos_;
+            continue;
+        }
+
+        const std::size_t start = pos_;
+        while (pos_ < line_.size() && !ends_token(line_[pos_]))
+            ++pos_;
+        std::string_view token = line_.substr(start, pos_ - start);
+        if (token.empty()) // a lone delimiter such as ']'
+            token = line_.substr(start, ++pos_ - start);
+        // Annotation marks standing apart: "e4 !?".
+        if (token.find_first_not_of("!?") == std::string_view::npos)
+            continue;
+        movetext = true;
+        if (is_result(token)) {
+            game.result = token;
+            break;
+        }
+        // Move numbers, "12." and "12...", may stand glued to the move.
+        if (is_digit(token.front()) && token.substr(0, 3) != "0-0") {
+            const std::size_t digits = token.find_first_not_of("0123456789");
+            if (digits == std::string_view::npos)
+                continue;
+            if (token[digits] == '.') {
+                token.remove_prefix(std::min(token.find_first_not_of('.', digits), token.size()));
+                if (token.empty())
+                    continue;
+            }
+        }
+        if (keep_moves)
+            game.moves.push_back(PgnMove{std::string(token), {}});
+    }
+
+    if (!tags_seen && !movetext && game.damage.empty())
+        return false;
+    game.number = ++games_;
+    return true;
+}
+
+} // namespace tavrik

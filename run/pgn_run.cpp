@@ -1,0 +1,189 @@
+// Runs over PGN files: a booklet of every game, or one game as a record.
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "pgn/pgn.h"
+#include "position/position.h"
+#include "record/record.h"
+#include "run/run.h"
+#include "sheet/sheet.h"
+
+namespace tavrik {
+
+namespace {
+
+void report_game(std::FILE* err, const char* name, const PgnGame& game, const std::string& why) {
+    std::fprintf(err, "tavrik: %s: game %lld (%s): %s\n", name, static_cast<long long>(game.number),
+                 printable_text(players_of(game)).c_str(), why.c_str());
+}
+
+std::string games_held(std::int64_t count) {
+    return "the file holds " + std::to_string(count) + (count == 1 ? " game" : " games");
+}
+
+GameTitle title_of(const PgnGame& game) {
+    std::string result = game.result.empty() ? tag_value(game, "Result") : game.result;
+    return {tag_value(game, "White"), tag_value(game, "Black"),
+            tag_value(game, "Event") + ", " + tag_value(game, "Date") + ", " + result};
+}
+
+// Reads games up to the chosen one (or the first), keeping only its moves.
+// Afterwards `read` is the number of games read; false if none matched.
+bool read_chosen_game(PgnReader& reader, std::optional<std::int64_t> chosen, PgnGame& game,
+                      std::int64_t& read) {
+    const std::int64_t wanted = chosen.value_or(1);
+    while (reader.next_game(game, read + 1 == wanted)) {
+        read = game.number;
+        if (read == wanted)
+            return true;
+    }
+    return false;
+}
+
+// The games left in the reader, counted without keeping their moves.
+std::int64_t count_rest(PgnReader& reader) {
+    PgnGame game;
+    std::int64_t count = 0;
+    while (reader.next_game(game, false))
+        ++count;
+    return count;
+}
+
+int read_failure(std::FILE* err, const char* name, const PgnReader& reader) {
+    std::fprintf(err, "tavrik: %s: %s\n", name, std::strerror(reader.error()));
+    return 1;
+}
+
+// Numbers as a record writes them: the move text, then score, number2,
+// number3 and time.
+void put_record_half_move(Output& out, const HalfMove& half_move) {
+    const std::array<char, 4> squares =
+        move_coordinates(from_square(half_move.move), to_square(half_move.move));
+    put_text(out, std::string_view(squares.data(), squares.size()));
+    if (half_move.flags & PROMOTION_BIT)
+        put_text(out, std::string_view(" pnbrqk").substr(half_move.flags & PROMOTION_PIECE_MASK, 1));
+    for (const std::int64_t n : {half_move.score, half_move.number2, half_move.number3, half_move.time}) {
+        put_text(out, " ");
+        put_number(out, n);
+    }
+}
+
+// One header line may hold no line break.
+std::string one_line(std::string text) {
+    for (char& c : text)
+        if (c == '\n' || c == '\r')
+            c = ' ';
+    return text;
+}
+
+} // namespace
+
+int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std::FILE* out,
+                  std::FILE* err) {
+    PgnReader reader(pgn);
+    Output output(out);
+    PageState page;
+    PgnGame game;
+    MoveTable table;
+    Board start;
+    int status = 0;
+    std::int64_t read = 0;
+    bool begun = false;
+
+    const auto print_one = [&]() {
+        const std::string fault = play_pgn_game(game, start, table);
+        if (!fault.empty()) {
+            report_game(err, pgn_name, game, fault);
+            status = 1;
+        }
+        // A game refused before its first move has nothing to show.
+        if (!fault.empty() && table.count() == 0)
+            return;
+        if (!begun)
+            begin_sheet(output);
+        begun = true;
+        begin_game(page, title_of(game), output);
+        print_game(table, start, args.range, page, output);
+    };
+
+    if (args.game) {
+        if (read_chosen_game(reader, args.game, game, read))
+            print_one();
+        else if (reader.error() == 0)
+            std::fprintf(err, "tavrik: %s: no game %lld: %s\n", pgn_name,
+                         static_cast<long long>(*args.game), games_held(read).c_str());
+    } else {
+        while (reader.next_game(game)) {
+            read = game.number;
+            print_one();
+        }
+        if (read == 0 && reader.error() == 0)
+            std::fprintf(err, "tavrik: %s: %s\n", pgn_name, games_held(0).c_str());
+    }
+    if (reader.error() != 0)
+        status = read_failure(err, pgn_name, reader);
+    if (read == 0 || (args.game && read < *args.game))
+        status = 1;
+    if (begun)
+        end_sheet(page, output);
+    const int written = finish_output(output, err);
+    return written != 0 ? written : status;
+}
+
+int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
+                     std::FILE* out, std::FILE* err) {
+    PgnReader reader(pgn);
+    PgnGame game;
+    std::int64_t read = 0;
+    const bool found = read_chosen_game(reader, chosen, game, read);
+    if (reader.error() != 0)
+        return read_failure(err, pgn_name, reader);
+    if (!found) {
+        if (chosen)
+            std::fprintf(err, "tavrik: %s: no game %lld: %s\n", pgn_name,
+                         static_cast<long long>(*chosen), games_held(read).c_str());
+        else
+            std::fprintf(err, "tavrik: %s: %s\n", pgn_name, games_held(0).c_str());
+        return 1;
+    }
+    if (!chosen) {
+        const std::int64_t more = count_rest(reader);
+        if (reader.error() != 0)
+            return read_failure(err, pgn_name, reader);
+        if (more > 0) {
+            std::fprintf(err, "tavrik: %s: %s; choose one with --game N\n", pgn_name,
+                         games_held(1 + more).c_str());
+            return 1;
+        }
+    }
+
+    MoveTable table;
+    Board start;
+    if (const std::string fault = play_pgn_game(game, start, table); !fault.empty()) {
+        report_game(err, pgn_name, game, fault);
+        return 1;
+    }
+    Board standard;
+    setup_board(standard);
+    if (fen_of(start) != fen_of(standard)) {
+        report_game(err, pgn_name, game,
+                    "starts from a set-up position, which a record cannot hold; print it as PGN");
+        return 1;
+    }
+
+    Output output(out);
+    const GameTitle title = title_of(game);
+    put_text(output, one_line(title.white + " - " + title.black + ", " + tag_value(game, "Event") +
+                              ", " + tag_value(game, "Date")));
+    put_text(output, "\n");
+    put_text(output, one_line(game.result.empty() ? tag_value(game, "Result") : game.result));
+    put_text(output, "\n");
+    for (std::int64_t i = table.first; i < table.end(); ++i) {
+        put_record_half_move(output, table.at(i));
+        put_text(output, i % 2 == 1 && i + 1 < table.end() ? " " : "\n");
+    }
+    return finish_output(output, err);
+}
+
+} // namespace tavrik

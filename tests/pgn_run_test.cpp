@@ -1,0 +1,294 @@
+// Whole runs over PGN files: booklets, single games, records made from
+// PGN, and the PGN that users get wrong.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support.h"
+
+namespace tavrik {
+namespace {
+
+using test::lines_of;
+using test::read_file;
+using test::record_text;
+using test::run_args_in_process;
+using test::run_command;
+using test::run_program;
+using test::RunResult;
+using test::TempFile;
+
+const std::string SOURCE = TAVRIK_SOURCE_DIR;
+
+std::vector<std::string> lines_starting(const std::string& text, const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const std::string& line : lines_of(text))
+        if (line.rfind(prefix, 0) == 0)
+            found.push_back(line);
+    return found;
+}
+
+const std::string TWO_GAMES =
+    "[Event \"Club\"]\n[Date \"2026.12.01\"]\n[White \"Anna\"]\n[Black \"Boris\"]\n"
+    "[Result \"0-1\"]\n[TimeControl \"60+1\"]\n\n"
+    "1. e4 {+0.35/18 1.234s} e5 {[%eval 0.20] [%clk 0:00:58]} 0-1\n\n"
+    "[Event \"Club\"]\n[White \"Boris\"]\n[Black \"Anna\"]\n\n1. d4 *\n";
+
+TEST(PgnRun, WritesEachGameOnItsOwnPagesUnderItsTitle) {
+    const RunResult result = run_args_in_process(TWO_GAMES, {"--pgn", "-"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out,
+              "/V 11 72 mul def /L 60 def\n"
+              "(Anna) (Boris) (Club, 2026.12.01, 0-1) T\n"
+              "L V moveto\n12 28 M\nR (1 e4 score 35 time 1234) show\nL  V 100 sub moveto\n"
+              "C ('#[rnbqkbnr;pppppppp;        ;        ;    P   ;        ;PPPP PPP;RNBQKBNR;]') show\n"
+              "/L 160 L add def\n"
+              "L V moveto\n52 36 M\nR (1  ... e5 score -20 time 3000) show\nL  V 100 sub moveto\n"
+              "C ('#[rnbqkbnr;pppp ppp;        ;    p   ;    P   ;        ;PPPP PPP;RNBQKBNR;]') show\n"
+              "/L 160 L add def\n"
+              "showpage\n/V 11 72 mul def\n/L 60 def\n"
+              "(Boris) (Anna) (Club, ?, *) T\n"
+              "L V moveto\n11 27 M\nR (1 d4 score 0 time 0) show\nL  V 100 sub moveto\n"
+              "C ('#[rnbqkbnr;pppppppp;        ;        ;   P    ;        ;PPP PPPP;RNBQKBNR;]') show\n"
+              "/L 160 L add def\n"
+              "showpage\n");
+}
+
+TEST(PgnRun, ChoosesAGameAndCountsMovesAsTheGameDoes) {
+    const RunResult second = run_args_in_process(TWO_GAMES, {"--pgn", "--game", "2", "-"});
+    EXPECT_EQ(second.status, 0);
+    EXPECT_EQ(lines_starting(second.out, "R ("), (std::vector<std::string>{"R (1 d4 score 0 time 0) show"}));
+    EXPECT_EQ(lines_starting(second.out, "("), (std::vector<std::string>{"(Boris) (Anna) (Club, ?, *) T"}));
+
+    // Set up at black's move 40; the range counts from there.
+    const std::string fen_game =
+        "[White \"A\"]\n[Black \"B\"]\n[SetUp \"1\"]\n[FEN \"8/8/4k3/8/8/4K3/8/8 b - - 0 40\"]\n\n"
+        "40... Kd6 41. Kd4 Ke6 42. Ke4 *\n";
+    const RunResult whole = run_args_in_process(fen_game, {"--pgn", "-"});
+    EXPECT_EQ(whole.status, 0);
+    EXPECT_EQ(lines_starting(whole.out, "R ("),
+              (std::vector<std::string>{"R (40  ... Kd6 score 0 time 0) show", "R (41 Kd4 score 0 time 0) show",
+                                        "R (41  ... Ke6 score 0 time 0) show", "R (42 Ke4 score 0 time 0) show"}));
+    EXPECT_NE(whole.out.find("C ('#[        ;        ;   k    ;"), std::string::npos);
+    const RunResult range = run_args_in_process(fen_game, {"--pgn", "-", "41", "42"});
+    EXPECT_EQ(lines_starting(range.out, "R ("),
+              (std::vector<std::string>{"R (41 Kd4 score 0 time 0) show", "R (41  ... Ke6 score 0 time 0) show"}));
+}
+
+TEST(PgnRun, TitlesAreLatin1PostScriptStrings) {
+    const RunResult result = run_args_in_process(
+        "[White \"P\xC3\xA9rez (Jr.)\"]\n[Black \"\xE4\xB8\xAD \\\\ x\"]\n[Event \"a\tb\"]\n\n1. e4 *\n",
+        {"--pgn", "-"});
+    EXPECT_EQ(lines_starting(result.out, "("),
+              (std::vector<std::string>{"(P\\351rez \\(Jr.\\)) (? \\\\ x) (a b, ?, *) T"}));
+}
+
+TEST(PgnRun, RecordFromPgnPrintsTheSameBoardsScoresAndTimes) {
+    const TempFile pgn(TWO_GAMES, ".pgn");
+    const RunResult record = run_program({"--to-record", "--game", "1", pgn.path()});
+    EXPECT_EQ(record.status, 0);
+    EXPECT_EQ(record.out, "Anna - Boris, Club, 2026.12.01\n0-1\ne2e4 35 18 0 1234 e7e5 -20 0 0 3000\n");
+
+    const TempFile as_record(record.out);
+    const RunResult from_record = run_program({as_record.path()});
+    const RunResult from_pgn = run_program({"--game", "1", pgn.path()});
+    EXPECT_EQ(lines_starting(from_record.out, "C ("), lines_starting(from_pgn.out, "C ("));
+    const auto numbers = [](const std::string& out) {
+        std::vector<std::string> kept;
+        for (const std::string& caption : lines_starting(out, "R ("))
+            kept.push_back(caption.substr(caption.find(" score ")));
+        return kept;
+    };
+    EXPECT_EQ(numbers(from_record.out), numbers(from_pgn.out));
+    EXPECT_EQ(numbers(from_pgn.out).size(), 2U);
+
+    // The sample game, whose record was made from its PGN before.
+    const RunResult club =
+        run_program({"--to-record", SOURCE + "/tests/data/club-match.pgn"});
+    EXPECT_EQ(club.status, 0);
+    const std::vector<std::string> made = lines_of(club.out);
+    const std::vector<std::string> kept = lines_of(read_file(SOURCE + "/examples/club-match.rec"));
+    ASSERT_EQ(made.size(), kept.size());
+    for (std::size_t k = 2; k < made.size(); ++k) {
+        std::istringstream made_words(made[k]);
+        std::istringstream kept_words(kept[k]);
+        std::string a;
+        std::string b;
+        for (int w = 0; made_words >> a && kept_words >> b; ++w) {
+            // The move texts; the record's numbers were made up.
+            if (w % 5 == 0) {
+                EXPECT_EQ(a, b == "o-o" ? "e1g1" : b == "o-o-o" ? "e8c8" : b) << "line " << k;
+            }
+        }
+    }
+}
+
+TEST(PgnRun, RecordNeedsOneGameFromTheStartingPosition) {
+    const TempFile pgn(TWO_GAMES, ".pgn");
+    const RunResult many = run_program({"--to-record", pgn.path()});
+    EXPECT_EQ(many.status, 1);
+    EXPECT_EQ(many.out, "");
+    EXPECT_EQ(many.err, "tavrik: " + pgn.path() + ": the file holds 2 games; choose one with --game N\n");
+
+    const RunResult set_up = run_args_in_process(
+        "[SetUp \"1\"]\n[FEN \"4k3/8/8/8/8/8/8/4K3 w - - 0 1\"]\n\n1. Kd2 *\n", {"--to-record", "-"});
+    EXPECT_EQ(set_up.status, 1);
+    EXPECT_EQ(set_up.out, "");
+    EXPECT_EQ(set_up.err, "tavrik: standard input: game 1 (? - ?): starts from a set-up position, "
+                          "which a record cannot hold; print it as PGN\n");
+
+    const RunResult broken = run_args_in_process("1. e4 e5 2. Ke3 *\n", {"--to-record", "-"});
+    EXPECT_EQ(broken.status, 1);
+    EXPECT_EQ(broken.out, "");
+    EXPECT_EQ(broken.err, "tavrik: standard input: game 1 (? - ?): move 2 Ke3: no such legal move\n");
+}
+
+// PGN that users get wrong: the status, what is printed, and the message.
+TEST(PgnRun, BadPgnIsReportedAndTheOtherGamesPrinted) {
+    struct Case {
+        const char* name;
+        std::string pgn;
+        std::vector<std::string> args;
+        int diagrams;
+        std::string message; // after "tavrik: standard input: "
+    };
+    const std::string game = "[White \"W\"]\n[Black \"B\"]\n\n1. e4 e5 2. Nf3 Nc6 *\n\n";
+    const std::vector<Case> cases = {
+        {"illegal move in the middle game of three",
+         game + "[White \"X\"]\n[Black \"Y\"]\n\n1. e4 e5 2. Ke3 Nc6 *\n\n" + game, {}, 10,
+         "game 2 (X - Y): move 2 Ke3: no such legal move\n"},
+        {"ambiguous move", "1. Nf3 a6 2. Nc3 b6 3. Ng5 c6 4. Ne4 *\n", {}, 6,
+         "game 1 (? - ?): move 4 Ne4: ambiguous move\n"},
+        {"unreadable move", "1. e4 Xx9 *\n", {}, 1,
+         "game 1 (? - ?): move 1... Xx9: not a move in algebraic notation\n"},
+        {"unclosed comment", "1. e4 e5 {never closed\n2. Nf3 Nc6\n", {}, 2,
+         "game 1 (? - ?): unclosed comment after move 1... e5\n"},
+        {"unclosed comment swallows no game", "1. e4 {open\n\n" + game, {}, 5,
+         "game 1 (? - ?): unclosed comment after move 1 e4\n"},
+        {"missing bracket", "[White \"W\"\n\n1. e4 *\n\n" + game, {}, 4,
+         "game 1 (? - ?): missing ']' in tag pair in [White \"W\" before the first move\n"},
+        {"binary garbage", std::string("\x01\xFF\x7F(\x80", 5) + "\n", {}, 0,
+         "game 1 (? - ?): move 1 \x01\xFF\x7F: not a move in algebraic notation\n"},
+        {"empty file", "", {}, 0, "the file holds 0 games\n"},
+        {"game past the last", game + game, {"--game", "3"}, 0,
+         "no game 3: the file holds 2 games\n"},
+        {"refused FEN", "[SetUp \"1\"]\n[FEN \"8/8/8/8/8/8/8/8 w - - 0 1\"]\n\n1. e4 *\n" + game, {}, 4,
+         "game 1 (? - ?): the FEN's position has no white king\n"},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args = {"--pgn"};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        args.push_back("-");
+        const RunResult result = run_args_in_process(c.pgn, args);
+        EXPECT_EQ(result.status, 1) << c.name;
+        EXPECT_EQ(lines_starting(result.out, "C (").size(), static_cast<std::size_t>(c.diagrams)) << c.name;
+        std::string expected = "tavrik: standard input: " + c.message;
+        for (char& ch : expected)
+            if (static_cast<unsigned char>(ch) >= 0x7F || (ch < ' ' && ch != '\n'))
+                ch = '?';
+        EXPECT_EQ(result.err, expected) << c.name;
+        if (c.diagrams == 0)
+            EXPECT_EQ(result.out, "") << c.name;
+        else
+            EXPECT_EQ(lines_of(result.out).back(), "showpage") << c.name;
+    }
+}
+
+TEST(PgnRun, GameWithoutResultEndsWhereTheNextBegins) {
+    const RunResult result =
+        run_args_in_process("1. e4 e5\n[White \"Next\"]\n1. d4 *\n", {"--pgn", "-"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(lines_starting(result.out, "R (").size(), 3U);
+    EXPECT_EQ(lines_starting(result.out, "(").size(), 2U);
+}
+
+TEST(PgnRun, FileNamedPgnIsReadAsPgnInAnyCase) {
+    const TempFile upper(TWO_GAMES, ".PGN");
+    const RunResult result = run_program({upper.path()});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(lines_starting(result.out, "(").size(), 2U);
+    // A record is read as ever, whatever the options around it.
+    const TempFile record(record_text({"e2e4 1 2 3 4 e7e5 5 6 7 8"}));
+    EXPECT_EQ(run_program({record.path()}).out, run_program({"--", record.path()}).out);
+}
+
+TEST(PgnRun, OptionsAreCheckedAndHelpListsThem) {
+    const RunResult help = run_args_in_process("", {"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.out.rfind("Usage: tavrik file [start [end] ] \n", 0), 0U);
+    for (const char* option : {"--pgn", "--game N", "--to-record"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+
+    const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
+        {{"--pgn", "--game", "0", "-"}, "tavrik: --game takes a game number from 1, not '0'\n"},
+        {{"--pgn", "--game=x", "-"}, "tavrik: --game takes a game number from 1, not 'x'\n"},
+        {{"--pgn", "-", "--game"}, "tavrik: --game needs a game number\n"},
+        {{"--no-such", "-"}, "tavrik: unknown option '--no-such'\n"},
+        {{"--game", "1", "-"}, "tavrik: --game chooses a game of a PGN file\n"},
+    };
+    for (const auto& [args, message] : wrong) {
+        const RunResult result = run_args_in_process(TWO_GAMES, args);
+        EXPECT_EQ(result.status, 1) << message;
+        EXPECT_EQ(result.err, message);
+        EXPECT_EQ(result.out, "Usage: tavrik file [start [end] ] \n");
+    }
+    const RunResult extra = run_args_in_process(TWO_GAMES, {"--to-record", "-", "2"});
+    EXPECT_EQ(extra.status, 1);
+    EXPECT_EQ(extra.out, "Usage: tavrik file [start [end] ] \n");
+}
+
+// Every game of pgn-extract's opening file, against its own coordinate
+// text for the same games.
+TEST(PgnRun, OpeningFileMovesEqualPgnExtracts) {
+    const std::string eco = "/usr/share/pgn-extract/eco.pgn";
+    const std::string extractor = "/usr/games/pgn-extract";
+    if (run_command({"test", "-r", eco}).status != 0 || run_command({"test", "-x", extractor}).status != 0) {
+        if (std::getenv("TAVRIK_REQUIRE_RENDER") != nullptr)
+            FAIL() << "needs pgn-extract (Debian package pgn-extract)";
+        GTEST_SKIP() << "needs pgn-extract (Debian package pgn-extract)";
+    }
+    const RunResult theirs =
+        run_command({extractor, "-Wuci", "-s", "-w100000", "--noresults", eco});
+    ASSERT_EQ(theirs.status, 0);
+    std::vector<std::string> expected;
+    for (const std::string& line : lines_of(theirs.out))
+        if (!line.empty() && line[0] != '[')
+            expected.push_back(line);
+
+    // Each game's moves from the boards tavrik prints: the M lines give
+    // the squares, the promotions are not in this file.
+    const RunResult ours = run_program({eco});
+    EXPECT_EQ(ours.status, 0);
+    EXPECT_EQ(ours.err, "");
+    std::vector<std::string> got;
+    for (const std::string& line : lines_of(ours.out)) {
+        if (line.size() > 2 && line.substr(line.size() - 2) == " T") {
+            got.emplace_back();
+        } else if (line.size() > 2 && line.substr(line.size() - 2) == " M" && !got.empty()) {
+            std::istringstream squares(line);
+            int from = 0;
+            int to = 0;
+            squares >> from >> to;
+            std::string& moves = got.back();
+            if (!moves.empty())
+                moves += ' ';
+            for (const int s : {from, to}) {
+                moves += static_cast<char>('a' + s % 8);
+                moves += static_cast<char>('1' + s / 8);
+            }
+        }
+    }
+    ASSERT_EQ(got.size(), expected.size());
+    EXPECT_GT(got.size(), 2000U);
+    for (std::size_t k = 0; k < got.size(); ++k)
+        ASSERT_EQ(got[k], expected[k]) << "game " << k + 1;
+}
+
+} // namespace
+} // namespace tavrik

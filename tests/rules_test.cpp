@@ -1,0 +1,213 @@
+// The rules of chess that PGN reading rests on: legal moves, FEN and SAN.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "position/position.h"
+
+namespace tavrik {
+namespace {
+
+Board from_fen(const std::string& fen) {
+    Board board;
+    std::string why;
+    EXPECT_TRUE(board_from_fen(fen, board, why)) << fen << ": " << why;
+    return board;
+}
+
+std::uint64_t perft(const Board& board, int depth) {
+    const MoveList moves = legal_moves(board);
+    if (depth == 1)
+        return moves.size;
+    std::uint64_t nodes = 0;
+    for (const Move move : moves) {
+        Board after = board;
+        play_move(after, move);
+        nodes += perft(after, depth - 1);
+    }
+    return nodes;
+}
+
+Square sq(const char* name) { return make_square(name[0] - 'a', name[1] - '1'); }
+
+// The move that the SAN names, as coordinate text with a promotion letter.
+std::string resolved(const Board& board, const std::string& san) {
+    const SanResolution found = resolve_san(board, san);
+    if (found.problem != SanProblem::NONE)
+        return san_problem_text(found.problem);
+    std::string text{static_cast<char>('a' + file_of(found.move.from)),
+                     static_cast<char>('1' + rank_of(found.move.from)),
+                     static_cast<char>('a' + file_of(found.move.to)),
+                     static_cast<char>('1' + rank_of(found.move.to))};
+    if (found.move.promotion != EMPTY)
+        text += " pnbrqk"[found.move.promotion];
+    return text;
+}
+
+// The standard SAN of the move the text names.
+std::string canonical(const Board& board, const std::string& san) {
+    const SanResolution found = resolve_san(board, san);
+    return found.problem == SanProblem::NONE ? san_of(board, found.move)
+                                             : san_problem_text(found.problem);
+}
+
+// Counts of leaf positions that every correct generator reproduces; they
+// exercise checks, pins, castling through attacked squares, en passant and
+// promotions.
+TEST(LegalMoves, CountsOfWellKnownPositionsAreExact) {
+    struct Case {
+        const char* fen;
+        int depth;
+        std::uint64_t nodes;
+    };
+    const std::vector<Case> cases = {
+        {"rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", 3, 8902},
+        {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 2, 2039},
+        {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 3, 97862},
+        {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 4, 43238},
+        {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 3, 9467},
+        {"rnbq1k1r/pp1Pbppp/2p5/8/2B5/8/PPP1NnPP/RNBQK2R w KQ - 1 8", 3, 62379},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(perft(from_fen(c.fen), c.depth), c.nodes) << c.fen << " depth " << c.depth;
+}
+
+TEST(LegalMoves, PlayingKeepsCastlingRightsEnPassantAndMoveNumber) {
+    Board board = from_fen("r3k2r/8/8/8/1p6/8/P7/R3K2R w KQkq - 0 20");
+    play_move(board, {sq("a2"), sq("a4"), EMPTY});
+    EXPECT_EQ(board.en_passant, sq("a3"));
+    play_move(board, {sq("b4"), sq("a3"), EMPTY}); // en passant
+    EXPECT_EQ(board.piece[static_cast<std::size_t>(sq("a4"))], EMPTY);
+    EXPECT_EQ(board.fullmove, 21);
+    play_move(board, {sq("h1"), sq("h8"), EMPTY}); // takes the rook in its corner
+    EXPECT_EQ(fen_of(board), "r3k2R/8/8/8/8/p7/8/R3K3 b Qq - 0 21");
+    play_move(board, {sq("e8"), sq("d7"), EMPTY});
+    EXPECT_EQ(board.castling, unsigned{WHITE_OOO});
+}
+
+TEST(Fen, RoundTripsAndRefusesWhatCannotBePlayed) {
+    const std::string fen = "r1bqk2r/pppp1ppp/2n2n2/2b1p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 0 4";
+    EXPECT_EQ(fen_of(from_fen(fen)), fen);
+    Board start;
+    setup_board(start);
+    EXPECT_EQ(fen_of(start), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
+    // Without clocks; and castling rights the pieces no longer allow are dropped.
+    EXPECT_EQ(fen_of(from_fen("4k3/8/8/8/8/8/8/4K2R w KQkq -")), "4k3/8/8/8/8/8/8/4K2R w K - 0 1");
+
+    const std::vector<std::pair<std::string, std::string>> refused = {
+        {"8/8/8/8/8/8/8/4K3 w - - 0 1", "no black king"},
+        {"4k3/8/8/8/8/8/8/3KK3 w - - 0 1", "more than one white king"},
+        {"4k3/8/8/8/8/8/8/P3K3 w - - 0 1", "pawn on the first or last rank"},
+        {"4k3/8/8/8/8/8/8/4R1K1 w - - 0 1", "not to move is in check"},
+        {"4k3/8/8/8/8/8/8/4K3 x - - 0 1", "side to move"},
+        {"4k3/8/8/8/8/8/8/4K4 w - - 0 1", "eight squares"},
+        {"4k3/8/8/8/8/8/4K3 w - - 0 1", "eight ranks"},
+        {"4k3/8/8/8/8/8/8/4K2X w - - 0 1", "'X'"},
+        {"4k3/8/8/8/8/8/8/4K3 w - e4 0 1", "en passant"},
+        {"4k3/8/8/8/8/8/8/4K3 w", "four fields"},
+        {"", "four fields"},
+    };
+    for (const auto& [text, why] : refused) {
+        Board board;
+        std::string said;
+        EXPECT_FALSE(board_from_fen(text, board, said)) << text;
+        EXPECT_NE(said.find(why), std::string::npos) << text << ": " << said;
+    }
+}
+
+TEST(San, PinnedPieceIsNoCandidate) {
+    // The knight on c3 is pinned by the bishop on a5: Ne2 is the other one.
+    const Board board = from_fen("4k3/8/8/b7/8/2N5/8/4K1N1 w - - 0 1");
+    EXPECT_EQ(resolved(board, "Ne2"), "g1e2");
+    EXPECT_EQ(canonical(board, "Nge2"), "Ne2");
+    EXPECT_EQ(resolved(board, "Nce2"), "no such legal move");
+}
+
+TEST(San, DisambiguatesByFileRankOrBoth) {
+    const Board rooks = from_fen("4k3/8/8/R7/8/8/4K3/R6R w - - 0 1");
+    EXPECT_EQ(resolved(rooks, "Ra3"), "ambiguous move");
+    EXPECT_EQ(resolved(rooks, "R1a3"), "a1a3");
+    EXPECT_EQ(canonical(rooks, "R5a3"), "R5a3");
+    EXPECT_EQ(canonical(rooks, "Rad1"), "Rad1");
+    EXPECT_EQ(canonical(rooks, "Ra1d1"), "Rad1");
+    EXPECT_EQ(resolved(rooks, "Rd1"), "ambiguous move");
+
+    // Three queens reach e1: the one on h4 shares a file and a rank.
+    const Board queens = from_fen("8/2k5/8/8/4Q2Q/8/8/K6Q w - - 0 1");
+    EXPECT_EQ(resolved(queens, "Qe1"), "ambiguous move");
+    EXPECT_EQ(resolved(queens, "Qh4e1"), "h4e1");
+    EXPECT_EQ(canonical(queens, "Qh4xe1"), "Qh4e1");
+    EXPECT_EQ(canonical(queens, "Qee1"), "Qee1");
+    EXPECT_EQ(canonical(queens, "Q1e1"), "Q1e1");
+    EXPECT_EQ(resolved(queens, "Qhe1"), "ambiguous move");
+}
+
+TEST(San, PromotesWithAndWithoutEqualsSign) {
+    const Board board = from_fen("3rk3/4P3/8/8/8/8/8/4K3 w - - 0 1");
+    for (const char* piece : {"Q", "R", "B", "N"}) {
+        const std::string letter(1, static_cast<char>(piece[0] | 0x20));
+        EXPECT_EQ(resolved(board, std::string("exd8=") + piece), "e7d8" + letter) << piece;
+        EXPECT_EQ(resolved(board, std::string("exd8") + piece), "e7d8" + letter) << piece;
+    }
+    EXPECT_EQ(canonical(board, "exd8N"), "exd8=N");
+    EXPECT_EQ(canonical(board, "exd8=Q+"), "exd8=Q+");
+    EXPECT_EQ(resolved(board, "exd8"), "no such legal move"); // the piece must be named
+    EXPECT_EQ(resolved(board, "e8=Q"), "no such legal move"); // the king stands there
+    EXPECT_EQ(resolved(board, "exd8=K"), "not a move in algebraic notation");
+    EXPECT_EQ(resolved(board, "Nxd8=Q"), "not a move in algebraic notation");
+}
+
+TEST(San, TakesEnPassant) {
+    Board board = from_fen("4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1");
+    EXPECT_EQ(resolved(board, "exd6"), "e5d6");
+    EXPECT_EQ(canonical(board, "exd6e.p."), "not a move in algebraic notation");
+    EXPECT_EQ(canonical(board, "exd6"), "exd6");
+    play_move(board, resolve_san(board, "exd6").move);
+    EXPECT_EQ(fen_of(board), "4k3/8/3P4/8/8/8/8/4K3 b - - 0 1");
+    // Without the en passant square there is nothing to take.
+    EXPECT_EQ(resolved(from_fen("4k3/8/8/3pP3/8/8/8/4K3 w - - 0 1"), "exd6"), "no such legal move");
+}
+
+TEST(San, CastlesInBothNotationsOnBothSides) {
+    const std::string fen = "r3k2r/8/8/8/8/8/8/R3K2R ";
+    const Board white = from_fen(fen + "w KQkq - 0 1");
+    const Board black = from_fen(fen + "b KQkq - 0 1");
+    for (const char* word : {"O-O", "0-0"}) {
+        EXPECT_EQ(resolved(white, word), "e1g1");
+        EXPECT_EQ(resolved(black, word), "e8g8");
+        EXPECT_EQ(canonical(white, word), "O-O");
+    }
+    for (const char* word : {"O-O-O", "0-0-0", "O-O-O+"}) {
+        EXPECT_EQ(resolved(white, word), "e1c1");
+        EXPECT_EQ(resolved(black, word), "e8c8");
+        EXPECT_EQ(canonical(black, word), "O-O-O");
+    }
+    // A king step of two is only ever called castling.
+    EXPECT_EQ(resolved(white, "Kg1"), "no such legal move");
+    EXPECT_EQ(resolved(from_fen(fen + "w Qkq - 0 1"), "O-O"), "no such legal move");
+    // Not through an attacked square, nor out of check.
+    EXPECT_EQ(resolved(from_fen("r3k2r/8/8/8/8/8/5r2/R3K2R w KQ - 0 1"), "O-O"), "no such legal move");
+    EXPECT_EQ(resolved(from_fen("r3k2r/8/8/8/8/8/4r3/R3K2R w KQ - 0 1"), "O-O-O"), "no such legal move");
+}
+
+TEST(San, MarksCheckAndMateAndReadsAnnotations) {
+    Board board;
+    setup_board(board);
+    for (const char* move : {"e4", "e5", "Bc4", "Nc6", "Qh5", "Nf6"})
+        play_move(board, resolve_san(board, move).move);
+    EXPECT_EQ(canonical(board, "Qxf7"), "Qxf7#");
+    EXPECT_EQ(canonical(board, "Qxf7#!!"), "Qxf7#");
+    EXPECT_EQ(canonical(board, "Bxf7+?!"), "Bxf7+");
+    EXPECT_EQ(canonical(board, "Qh5xf7"), "Qxf7#");
+    EXPECT_EQ(canonical(board, "Nf3"), "Nf3");
+    EXPECT_EQ(canonical(board, "Pd4"), "d4");
+    EXPECT_EQ(canonical(board, "Kf1"), "Kf1");
+    for (const char* text : {"", "x", "Zf3", "e9", "i4", "Nf", "O-O-O-O", "f3f4f5"})
+        EXPECT_EQ(resolved(board, text), "not a move in algebraic notation") << text;
+    EXPECT_EQ(resolved(board, "Nf4"), "no such legal move");
+    EXPECT_EQ(resolved(board, "e5"), "no such legal move");
+}
+
+} // namespace
+} // namespace tavrik
