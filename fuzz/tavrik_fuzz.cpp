@@ -2,15 +2,17 @@
 //
 // Input layout: the low two bits of the first byte say how many range
 // arguments there are (0, 1 or 2; 3 counts as none), the next byte of each
-// picks its value from RANGE_VALUES, and the rest is the record. Every
-// input gets fresh state.
+// picks its value from RANGE_VALUES, and the rest is the record, or PGN
+// when the first byte's high bit is set. Every input gets fresh state.
 //
 // Checked beyond survival: the board keeps its invariants after every
 // replayed half-move; the step-by-step walk writes what print_run writes;
 // the run succeeds with nothing on standard error; every output line is
 // one the program can write, captions being valid PostScript strings and
 // boards exactly 86 characters; the diagrams and pages are as many as the
-// range asks for.
+// range asks for. For PGN besides: every move played is legal, replays
+// without findings to the position the rules give, and its SAN names it
+// again; titles are valid strings; a game that breaks off is reported.
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -21,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "pgn/pgn.h"
 #include "position/position.h"
 #include "record/record.h"
 #include "run/run.h"
@@ -149,7 +152,51 @@ struct SheetCounts {
     std::int64_t captions = 0;
     std::int64_t boards = 0;
     std::int64_t pages = 0;
+    std::int64_t titles = 0;
+    std::int64_t marks = 0;
 };
+
+// "(white) (black) (details) T": three strings of printable text with
+// escaped parentheses and backslashes and octal Latin-1 letters.
+void check_title(std::string_view line) {
+    check(line.ends_with(" T"), "title end", line);
+    std::string_view rest = line.substr(0, line.size() - 2);
+    for (int k = 0; k < 3; ++k) {
+        check(rest.starts_with("("), "title string start", line);
+        std::size_t at = 1;
+        for (; at < rest.size() && rest[at] != ')'; ++at) {
+            check(rest[at] >= ' ' && rest[at] <= '~' && rest[at] != '(', "title text", line);
+            if (rest[at] == '\\') {
+                ++at;
+                const bool octal = at + 2 < rest.size() && rest[at] >= '2' && rest[at] <= '3' &&
+                                   rest[at + 1] >= '0' && rest[at + 1] <= '7' &&
+                                   rest[at + 2] >= '0' && rest[at + 2] <= '7';
+                check(octal || (at < rest.size() && std::string_view("()\\").find(rest[at]) != std::string_view::npos),
+                      "title escape", line);
+                at += octal ? 2 : 0;
+            }
+        }
+        check(at < rest.size(), "title string end", line);
+        rest.remove_prefix(at + 1);
+        if (k < 2) {
+            check(rest.starts_with(" "), "title strings apart", line);
+            rest.remove_prefix(1);
+        }
+    }
+    check(rest.empty(), "title words", line);
+}
+
+// "from to M", both squares on the board.
+void check_mark(std::string_view line) {
+    const std::size_t space = line.find(' ');
+    check(space != std::string_view::npos && line.ends_with(" M"), "mark shape", line);
+    for (const std::string_view number : {line.substr(0, space), line.substr(space + 1, line.size() - space - 3)}) {
+        check(!number.empty() && number.size() <= 2 &&
+                  std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }),
+              "mark square", line);
+        check(std::stoi(std::string(number)) < SQUARE_COUNT, "mark square", line);
+    }
+}
 
 SheetCounts check_sheet(std::string_view sheet) {
     constexpr std::array<std::string_view, 8> FIXED = {
@@ -170,6 +217,12 @@ SheetCounts check_sheet(std::string_view sheet) {
             ++counts.boards;
         } else if (line.starts_with("Illegal move ")) {
             check_finding(line);
+        } else if (line.starts_with("(")) {
+            check_title(line);
+            ++counts.titles;
+        } else if (line.ends_with(" M")) {
+            check_mark(line);
+            ++counts.marks;
         } else {
             check(std::find(FIXED.begin(), FIXED.end(), line) != FIXED.end(), "unknown line", line);
             counts.pages += line == "showpage" ? 1 : 0;
@@ -181,19 +234,87 @@ SheetCounts check_sheet(std::string_view sheet) {
 // Move m begins at half-move 2m - 1; the range runs from start's index to
 // end's, exclusive, and falls back to the whole record where an index
 // lies outside it.
-std::int64_t expected_diagrams(const RangeArgs& args, std::int64_t count) {
+// A game's half-moves are first .. first + count - 1.
+std::int64_t expected_diagrams(const RangeArgs& args, std::int64_t count, std::int64_t first = 1) {
     const auto index = [](std::optional<std::int64_t> move) -> std::int64_t {
         if (!move || *move <= 0)
             return 0;
         return *move > MAX / 2 ? MAX : 2 * *move - 1;
     };
+    const std::int64_t last = first + count - 1;
     std::int64_t start = index(args.start_move);
-    if (start < 1 || start > count)
-        start = 1;
+    if (start < first || start > last)
+        start = first;
     std::int64_t end = index(args.end_move);
-    if (end < 1 || end > count)
-        end = count + 1;
+    if (end < 1 || end > last)
+        end = last + 1;
     return std::max<std::int64_t>(0, end - start);
+}
+
+// The legal move a table entry holds.
+Move move_of(const HalfMove& half_move) {
+    return {from_square(half_move.move), to_square(half_move.move),
+            (half_move.flags & PROMOTION_BIT) ? static_cast<Piece>(half_move.flags & PROMOTION_PIECE_MASK)
+                                              : EMPTY};
+}
+
+// Every game played one by one, then the whole run over the same text.
+void fuzz_pgn(std::string& copy, const RangeArgs& args) {
+    std::FILE* file = open_record(copy);
+    PgnReader reader(file);
+    PgnGame game;
+    MoveTable table;
+    Board start;
+    std::int64_t games = 0;
+    std::int64_t faults = 0;
+    std::int64_t diagrams = 0;
+    std::int64_t pages = 0;
+    while (reader.next_game(game)) {
+        ++games;
+        const std::string fault = play_pgn_game(game, start, table);
+        faults += fault.empty() ? 0 : 1;
+        check(table.san.size() == table.half_moves.size(), "SAN for every half-move");
+        check_board(start);
+        Board replayed = start;
+        Board played = start;
+        for (std::int64_t i = table.first; i < table.end(); ++i) {
+            const Move move = move_of(table.at(i));
+            const std::string& san = table.san[static_cast<std::size_t>(i - table.first)];
+            const SanResolution again = resolve_san(played, san);
+            check(again.problem == SanProblem::NONE && again.move == move, "SAN names another move", san);
+            check(san_of(played, move) == san, "SAN not standard", san);
+            check(replay_half_move(replayed, table, i) == 0, "legal move with findings", san);
+            play_move(played, move);
+            check_board(replayed);
+            check(replayed.letters == played.letters && replayed.side == played.side, "replay and rules differ", san);
+        }
+        if (fault.empty() || table.count() > 0) {
+            const std::int64_t drawn = expected_diagrams(args, table.count(), table.first);
+            diagrams += drawn;
+            pages += std::max<std::int64_t>(1, (drawn + BOARDS_PER_PAGE - 1) / BOARDS_PER_PAGE);
+        }
+    }
+    check(reader.error() == 0, "reading from memory failed");
+    std::fclose(file);
+
+    MemoryStream out;
+    MemoryStream err;
+    file = open_record(copy);
+    const int status = print_pgn_run(file, "fuzz", PgnArgs{args, std::nullopt}, out.file(), err.file());
+    std::fclose(file);
+    const std::string sheet = out.text();
+    const std::string complaints = err.text();
+    check(status == (faults > 0 || games == 0 ? 1 : 0), "status");
+    const auto lines = static_cast<std::int64_t>(std::count(complaints.begin(), complaints.end(), '\n'));
+    check(lines == faults + (games == 0 ? 1 : 0), "one line per fault", complaints);
+    if (pages == 0) {
+        check(sheet.empty(), "sheet without a game");
+        return;
+    }
+    const SheetCounts counts = check_sheet(sheet);
+    check(counts.boards == diagrams && counts.captions == diagrams && counts.marks == diagrams,
+          "diagram count");
+    check(counts.pages == pages, "page count");
 }
 
 } // namespace
@@ -201,14 +322,21 @@ std::int64_t expected_diagrams(const RangeArgs& args, std::int64_t count) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view input(reinterpret_cast<const char*>(data), size);
     RangeArgs args;
+    bool pgn = false;
     if (!input.empty()) {
         const int given = static_cast<unsigned char>(input[0]) & 3;
+        pgn = (static_cast<unsigned char>(input[0]) & 0x80) != 0;
         input.remove_prefix(1);
         for (int k = 0; k < given && k < 2 && !input.empty(); ++k) {
             const std::int64_t value = RANGE_VALUES[static_cast<unsigned char>(input[0]) % RANGE_VALUES.size()];
             input.remove_prefix(1);
             (k == 0 ? args.start_move : args.end_move) = value;
         }
+    }
+    if (pgn) {
+        std::string copy(input);
+        fuzz_pgn(copy, args);
+        return 0;
     }
 
     // The walk, step by step, as print_run takes it.
