@@ -8,7 +8,7 @@ namespace tavrik {
 namespace {
 
 // A longer comment is cut: its numbers stand at its start.
-constexpr std::size_t COMMENT_CAP = 64 * 1024;
+constexpr std::size_t COMMENT_CAP = std::size_t{64} * 1024;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }

@@ -49,7 +49,7 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
         half_move.flags = flags_of(found.move);
         fill_numbers(pgn_move.values, board.side, clocks, half_move);
         table.half_moves.push_back(half_move);
-        table.san.push_back(san_of(board, found.move));
+        table.san.push_back(found.san);
         if (!game.damage.empty())
             last_move = move_number_text(board) + " " + table.san.back();
         play_move(board, found.move);

@@ -4,6 +4,7 @@
 // target and the kind of piece, so reading a game looks only at the few
 // squares a piece could have come from. Whole-position generation runs
 // the same search over every target.
+#include <algorithm>
 #include <cstdlib>
 
 #include "position/position.h"
@@ -32,6 +33,45 @@ constexpr Square step_from(Square s, Step step) {
     return file >= 0 && file < 8 && rank >= 0 && rank < 8 ? make_square(file, rank) : NO_SQUARE;
 }
 
+// Attacks are looked up far more often than anything else: the squares a
+// step or a ray reaches from each square are worked out once, here.
+template <std::size_t N>
+using StepTable = std::array<std::array<Square, N>, SQUARE_COUNT>;
+
+template <std::size_t N>
+constexpr StepTable<N> step_table(const std::array<Step, N>& steps) {
+    StepTable<N> table{};
+    for (Square s = 0; s < SQUARE_COUNT; ++s)
+        for (std::size_t k = 0; k < N; ++k)
+            table[static_cast<std::size_t>(s)][k] = step_from(s, steps[k]);
+    return table;
+}
+
+constexpr StepTable<8> KNIGHT_FROM = step_table(KNIGHT_STEPS);
+constexpr StepTable<8> KING_FROM = step_table(KING_STEPS);
+
+// The squares from a square outwards in one direction, to the edge.
+struct Ray {
+    std::array<Square, 7> squares{};
+    std::size_t length = 0;
+};
+using RayTable = std::array<std::array<Ray, 4>, SQUARE_COUNT>;
+
+constexpr RayTable ray_table(const std::array<Step, 4>& steps) {
+    RayTable table{};
+    for (Square s = 0; s < SQUARE_COUNT; ++s) {
+        for (std::size_t k = 0; k < 4; ++k) {
+            Ray& ray = table[static_cast<std::size_t>(s)][k];
+            for (Square t = step_from(s, steps[k]); t != NO_SQUARE; t = step_from(t, steps[k]))
+                ray.squares[ray.length++] = t;
+        }
+    }
+    return table;
+}
+
+constexpr RayTable ROOK_RAYS = ray_table(ROOK_STEPS);
+constexpr RayTable BISHOP_RAYS = ray_table(BISHOP_STEPS);
+
 Piece piece_on(const Board& board, Square s) { return board.piece[static_cast<std::size_t>(s)]; }
 Colour colour_on(const Board& board, Square s) {
     return board.colour[static_cast<std::size_t>(s)];
@@ -41,53 +81,82 @@ bool holds(const Board& board, Square s, Piece piece, Colour colour) {
     return s != NO_SQUARE && piece_on(board, s) == piece && colour_on(board, s) == colour;
 }
 
-// The first occupied square from s in the step's direction, NO_SQUARE if
-// the ray leaves the board first.
-Square first_on_ray(const Board& board, Square s, Step step) {
-    for (Square t = step_from(s, step); t != NO_SQUARE; t = step_from(t, step))
-        if (piece_on(board, t) != EMPTY)
-            return t;
+// The first occupied square along the ray, NO_SQUARE if the ray leaves
+// the board first.
+Square first_on_ray(const Board& board, const Ray& ray) {
+    for (std::size_t k = 0; k < ray.length; ++k)
+        if (piece_on(board, ray.squares[k]) != EMPTY)
+            return ray.squares[k];
     return NO_SQUARE;
 }
 
 int forward(Colour colour) { return colour == WHITE ? 1 : -1; }
 int last_rank(Colour colour) { return colour == WHITE ? 7 : 0; }
 
-// Whether the move leaves the mover's own king unattacked.
-bool keeps_king_safe(const Board& board, Move move) {
-    Board after = board;
-    play_move(after, move);
-    const Square king = king_square(after, board.side);
-    return king == NO_SQUARE || !is_attacked(after, king, board.side == WHITE ? BLACK : WHITE);
+// The search for the legal moves onto one square: the board, the list it
+// fills, and what the test of legality needs of the mover's king.
+struct Search {
+    const Board& board;
+    MoveList& list;
+    Square king;
+    bool checked;
+};
+
+Search search_for(const Board& board, MoveList& list) {
+    const Square king = king_square(board, board.side);
+    return {board, list, king, king != NO_SQUARE && is_attacked(board, king, board.opponent)};
 }
 
-void add_if_legal(const Board& board, Move move, MoveList& list) {
-    if (keeps_king_safe(board, move))
-        list.push(move);
+bool in_line(Square a, Square b) {
+    const int files = file_of(a) - file_of(b);
+    const int ranks = rank_of(a) - rank_of(b);
+    return files == 0 || ranks == 0 || files == ranks || files == -ranks;
+}
+
+// Whether the move leaves the mover's own king unattacked. Only a king
+// in check, a king move, en passant, or a piece in line with its king can
+// go wrong; the rest need no trial.
+bool keeps_king_safe(const Search& search, Move move) {
+    const Board& board = search.board;
+    if (search.king == NO_SQUARE)
+        return true;
+    const bool king_moves = move.from == search.king;
+    const bool en_passant = piece_on(board, move.from) == PAWN && move.to == board.en_passant;
+    if (!search.checked && !king_moves && !en_passant && !in_line(move.from, search.king))
+        return true;
+    Board after = board;
+    play_move(after, move);
+    return !is_attacked(after, king_moves ? move.to : search.king, board.opponent);
+}
+
+void add_if_legal(Search& search, Move move) {
+    if (keeps_king_safe(search, move))
+        search.list.push(move);
 }
 
 // Adds the pawn moves onto `to`, each promotion apart on the last rank.
-void add_pawn_moves(const Board& board, Square from, Square to, MoveList& list) {
-    if (rank_of(to) != last_rank(board.side)) {
-        add_if_legal(board, {from, to, EMPTY}, list);
+void add_pawn_moves(Search& search, Square from, Square to) {
+    if (rank_of(to) != last_rank(search.board.side)) {
+        add_if_legal(search, {from, to, EMPTY});
         return;
     }
     for (const Piece promotion : PROMOTIONS)
-        add_if_legal(board, {from, to, promotion}, list);
+        add_if_legal(search, {from, to, promotion});
 }
 
-void pawn_moves_to(const Board& board, Square to, MoveList& list) {
+void pawn_moves_to(Search& search, Square to) {
+    const Board& board = search.board;
     const Colour side = board.side;
     const int back = -forward(side);
     if (piece_on(board, to) == EMPTY) {
         const Square one = step_from(to, {0, back});
         if (holds(board, one, PAWN, side)) {
-            add_pawn_moves(board, one, to, list);
+            add_pawn_moves(search, one, to);
         } else if (one != NO_SQUARE && piece_on(board, one) == EMPTY &&
                    rank_of(to) == (side == WHITE ? 3 : 4)) {
             const Square two = step_from(one, {0, back});
             if (holds(board, two, PAWN, side))
-                add_pawn_moves(board, two, to, list);
+                add_pawn_moves(search, two, to);
         }
     }
     const bool capture = colour_on(board, to) == opponent_of(side) ||
@@ -97,7 +166,7 @@ void pawn_moves_to(const Board& board, Square to, MoveList& list) {
     for (const int file_step : {-1, 1}) {
         const Square from = step_from(to, {file_step, back});
         if (holds(board, from, PAWN, side))
-            add_pawn_moves(board, from, to, list);
+            add_pawn_moves(search, from, to);
     }
 }
 
@@ -122,33 +191,28 @@ bool castling_allowed(const Board& board, bool king_side) {
     return true;
 }
 
-template <std::size_t N>
-void stepper_moves_to(const Board& board, Square to, Piece piece,
-                      const std::array<Step, N>& steps, MoveList& list) {
-    for (const Step step : steps) {
-        const Square from = step_from(to, step);
-        if (holds(board, from, piece, board.side))
-            add_if_legal(board, {from, to, EMPTY}, list);
+void stepper_moves_to(Search& search, Square to, Piece piece, const StepTable<8>& table) {
+    for (const Square from : table[static_cast<std::size_t>(to)])
+        if (holds(search.board, from, piece, search.board.side))
+            add_if_legal(search, {from, to, EMPTY});
+}
+
+void slider_moves_to(Search& search, Square to, Piece piece, const RayTable& rays) {
+    for (const Ray& ray : rays[static_cast<std::size_t>(to)]) {
+        const Square from = first_on_ray(search.board, ray);
+        if (holds(search.board, from, piece, search.board.side))
+            add_if_legal(search, {from, to, EMPTY});
     }
 }
 
-void slider_moves_to(const Board& board, Square to, Piece piece, const std::array<Step, 4>& steps,
-                     MoveList& list) {
-    for (const Step step : steps) {
-        const Square from = first_on_ray(board, to, step);
-        if (holds(board, from, piece, board.side))
-            add_if_legal(board, {from, to, EMPTY}, list);
-    }
-}
-
-void king_moves_to(const Board& board, Square to, MoveList& list) {
-    stepper_moves_to(board, to, KING, KING_STEPS, list);
-    const int rank = board.side == WHITE ? 0 : 7;
+void king_moves_to(Search& search, Square to) {
+    stepper_moves_to(search, to, KING, KING_FROM);
+    const int rank = search.board.side == WHITE ? 0 : 7;
     const Square king = make_square(4, rank);
-    if (to == make_square(6, rank) && castling_allowed(board, true))
-        list.push({king, to, EMPTY});
-    if (to == make_square(2, rank) && castling_allowed(board, false))
-        list.push({king, to, EMPTY});
+    if (to == make_square(6, rank) && castling_allowed(search.board, true))
+        search.list.push({king, to, EMPTY});
+    if (to == make_square(2, rank) && castling_allowed(search.board, false))
+        search.list.push({king, to, EMPTY});
 }
 
 void clear(Board& board, Square s) {
@@ -156,30 +220,55 @@ void clear(Board& board, Square s) {
         clear_square(board, s);
 }
 
+void add_legal_moves_to(Search& search, Piece piece, Square to) {
+    if (!is_on_board(to) || colour_on(search.board, to) == search.board.side)
+        return;
+    switch (piece) {
+    case PAWN:
+        pawn_moves_to(search, to);
+        break;
+    case KNIGHT:
+        stepper_moves_to(search, to, KNIGHT, KNIGHT_FROM);
+        break;
+    case BISHOP:
+        slider_moves_to(search, to, BISHOP, BISHOP_RAYS);
+        break;
+    case ROOK:
+        slider_moves_to(search, to, ROOK, ROOK_RAYS);
+        break;
+    case QUEEN:
+        slider_moves_to(search, to, QUEEN, ROOK_RAYS);
+        slider_moves_to(search, to, QUEEN, BISHOP_RAYS);
+        break;
+    case KING:
+        king_moves_to(search, to);
+        break;
+    case EMPTY:
+        break;
+    }
+}
+
 } // namespace
 
 bool is_attacked(const Board& board, Square s, Colour by) {
+    const auto at = static_cast<std::size_t>(s);
     // A pawn of `by` attacks from one rank behind s, seen from its side.
     for (const int file_step : {-1, 1})
         if (holds(board, step_from(s, {file_step, -forward(by)}), PAWN, by))
             return true;
-    for (const Step step : KNIGHT_STEPS)
-        if (holds(board, step_from(s, step), KNIGHT, by))
+    for (const Square from : KNIGHT_FROM[at])
+        if (holds(board, from, KNIGHT, by))
             return true;
-    for (const Step step : KING_STEPS)
-        if (holds(board, step_from(s, step), KING, by))
+    for (const Square from : KING_FROM[at])
+        if (holds(board, from, KING, by))
             return true;
-    for (const Step step : ROOK_STEPS) {
-        const Square t = first_on_ray(board, s, step);
-        if (holds(board, t, ROOK, by) || holds(board, t, QUEEN, by))
-            return true;
-    }
-    for (const Step step : BISHOP_STEPS) {
-        const Square t = first_on_ray(board, s, step);
-        if (holds(board, t, BISHOP, by) || holds(board, t, QUEEN, by))
-            return true;
-    }
-    return false;
+    const auto slides_to_s = [&](const RayTable& rays, Piece piece) {
+        return std::ranges::any_of(rays[at], [&](const Ray& ray) {
+            const Square t = first_on_ray(board, ray);
+            return holds(board, t, piece, by) || holds(board, t, QUEEN, by);
+        });
+    };
+    return slides_to_s(ROOK_RAYS, ROOK) || slides_to_s(BISHOP_RAYS, BISHOP);
 }
 
 Square king_square(const Board& board, Colour colour) {
@@ -196,44 +285,30 @@ bool in_check(const Board& board, Colour colour) {
 
 MoveList legal_moves_to(const Board& board, Piece piece, Square to) {
     MoveList list;
-    if (!is_on_board(to) || colour_on(board, to) == board.side)
-        return list;
-    switch (piece) {
-    case PAWN:
-        pawn_moves_to(board, to, list);
-        break;
-    case KNIGHT:
-        stepper_moves_to(board, to, KNIGHT, KNIGHT_STEPS, list);
-        break;
-    case BISHOP:
-        slider_moves_to(board, to, BISHOP, BISHOP_STEPS, list);
-        break;
-    case ROOK:
-        slider_moves_to(board, to, ROOK, ROOK_STEPS, list);
-        break;
-    case QUEEN:
-        slider_moves_to(board, to, QUEEN, ROOK_STEPS, list);
-        slider_moves_to(board, to, QUEEN, BISHOP_STEPS, list);
-        break;
-    case KING:
-        king_moves_to(board, to, list);
-        break;
-    case EMPTY:
-        break;
-    }
+    Search search = search_for(board, list);
+    add_legal_moves_to(search, piece, to);
     return list;
 }
 
 MoveList legal_moves(const Board& board) {
     MoveList all;
-    for (Square to = 0; to < SQUARE_COUNT; ++to) {
-        if (colour_on(board, to) == board.side)
-            continue;
+    Search search = search_for(board, all);
+    for (Square to = 0; to < SQUARE_COUNT; ++to)
         for (const Piece piece : {PAWN, KNIGHT, BISHOP, ROOK, QUEEN, KING})
-            for (const Move move : legal_moves_to(board, piece, to))
-                all.push(move);
-    }
+            add_legal_moves_to(search, piece, to);
     return all;
+}
+
+bool has_legal_move(const Board& board) {
+    MoveList some;
+    Search search = search_for(board, some);
+    for (Square to = 0; to < SQUARE_COUNT; ++to)
+        for (const Piece piece : {KING, PAWN, KNIGHT, BISHOP, ROOK, QUEEN}) {
+            add_legal_moves_to(search, piece, to);
+            if (some.size > 0)
+                return true;
+        }
+    return false;
 }
 
 void play_move(Board& board, Move move) {

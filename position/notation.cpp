@@ -190,6 +190,54 @@ bool parse_san(std::string_view text, SanParts& parts) {
     return text.empty() && (parts.promotion == EMPTY || parts.piece == PAWN);
 }
 
+// The SAN of a legal move, given the legal moves of the same kind of piece
+// onto the same square.
+std::string san_among(const Board& board, Move move, const MoveList& rivals) {
+    const Piece piece = board.piece[static_cast<std::size_t>(move.from)];
+    std::string san;
+    if (piece == KING && std::abs(file_of(move.to) - file_of(move.from)) == 2) {
+        san = file_of(move.to) > file_of(move.from) ? "O-O" : "O-O-O";
+    } else {
+        const bool capture = board.piece[static_cast<std::size_t>(move.to)] != EMPTY ||
+                             (piece == PAWN && file_of(move.to) != file_of(move.from));
+        if (piece == PAWN) {
+            if (capture)
+                san += static_cast<char>('a' + file_of(move.from));
+        } else {
+            san += PIECE_LETTERS[piece];
+            // Name the file of the origin if that tells it apart, else the
+            // rank, else both.
+            bool others = false;
+            bool same_file = false;
+            bool same_rank = false;
+            for (const Move other : rivals) {
+                if (other.from == move.from)
+                    continue;
+                others = true;
+                same_file = same_file || file_of(other.from) == file_of(move.from);
+                same_rank = same_rank || rank_of(other.from) == rank_of(move.from);
+            }
+            if (others && (!same_file || same_rank))
+                san += static_cast<char>('a' + file_of(move.from));
+            if (others && same_file)
+                san += static_cast<char>('1' + rank_of(move.from));
+        }
+        if (capture)
+            san += 'x';
+        san += static_cast<char>('a' + file_of(move.to));
+        san += static_cast<char>('1' + rank_of(move.to));
+        if (move.promotion != EMPTY) {
+            san += '=';
+            san += PIECE_LETTERS[move.promotion];
+        }
+    }
+    Board after = board;
+    play_move(after, move);
+    if (in_check(after, after.side))
+        san += has_legal_move(after) ? '+' : '#';
+    return san;
+}
+
 } // namespace
 
 bool board_from_fen(std::string_view fen, Board& board, std::string& why) {
@@ -292,7 +340,7 @@ const char* san_problem_text(SanProblem problem) {
 SanResolution resolve_san(const Board& board, std::string_view text) {
     SanParts parts;
     if (!parse_san(text, parts))
-        return {{}, SanProblem::UNREADABLE};
+        return {{}, SanProblem::UNREADABLE, {}};
     if (parts.castling != 0) {
         const int rank = board.side == WHITE ? 0 : 7;
         parts.piece = KING;
@@ -301,7 +349,7 @@ SanResolution resolve_san(const Board& board, std::string_view text) {
         parts.from_rank = rank;
     }
     const MoveList candidates = legal_moves_to(board, parts.piece, parts.to);
-    SanResolution found{{}, SanProblem::NO_SUCH_MOVE};
+    SanResolution found{{}, SanProblem::NO_SUCH_MOVE, {}};
     for (const Move move : candidates) {
         if ((parts.from_file >= 0 && file_of(move.from) != parts.from_file) ||
             (parts.from_rank >= 0 && rank_of(move.from) != parts.from_rank) ||
@@ -312,56 +360,17 @@ SanResolution resolve_san(const Board& board, std::string_view text) {
         if (castles != (parts.castling != 0))
             continue;
         if (found.problem == SanProblem::NONE)
-            return {{}, SanProblem::AMBIGUOUS};
-        found = {move, SanProblem::NONE};
+            return {{}, SanProblem::AMBIGUOUS, {}};
+        found = {move, SanProblem::NONE, {}};
     }
+    if (found.problem == SanProblem::NONE)
+        found.san = san_among(board, found.move, candidates);
     return found;
 }
 
 std::string san_of(const Board& board, Move move) {
     const Piece piece = board.piece[static_cast<std::size_t>(move.from)];
-    std::string san;
-    if (piece == KING && std::abs(file_of(move.to) - file_of(move.from)) == 2) {
-        san = file_of(move.to) > file_of(move.from) ? "O-O" : "O-O-O";
-    } else {
-        const bool capture = board.piece[static_cast<std::size_t>(move.to)] != EMPTY ||
-                             (piece == PAWN && file_of(move.to) != file_of(move.from));
-        if (piece == PAWN) {
-            if (capture)
-                san += static_cast<char>('a' + file_of(move.from));
-        } else {
-            san += PIECE_LETTERS[piece];
-            // Name the file of the origin if that tells it apart, else the
-            // rank, else both.
-            bool others = false;
-            bool same_file = false;
-            bool same_rank = false;
-            for (const Move other : legal_moves_to(board, piece, move.to)) {
-                if (other.from == move.from)
-                    continue;
-                others = true;
-                same_file = same_file || file_of(other.from) == file_of(move.from);
-                same_rank = same_rank || rank_of(other.from) == rank_of(move.from);
-            }
-            if (others && (!same_file || same_rank))
-                san += static_cast<char>('a' + file_of(move.from));
-            if (others && same_file)
-                san += static_cast<char>('1' + rank_of(move.from));
-        }
-        if (capture)
-            san += 'x';
-        san += static_cast<char>('a' + file_of(move.to));
-        san += static_cast<char>('1' + rank_of(move.to));
-        if (move.promotion != EMPTY) {
-            san += '=';
-            san += PIECE_LETTERS[move.promotion];
-        }
-    }
-    Board after = board;
-    play_move(after, move);
-    if (in_check(after, after.side))
-        san += legal_moves(after).size == 0 ? '#' : '+';
-    return san;
+    return san_among(board, move, piece == PAWN ? MoveList{} : legal_moves_to(board, piece, move.to));
 }
 
 } // namespace tavrik

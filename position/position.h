@@ -86,17 +86,19 @@ ReplayFindings replay_half_move(Board& board, const MoveTable& table, std::int64
 
 // ---- Rules of chess, for games read as PGN ----
 
+// A plain aggregate, so that a MoveList costs nothing until filled.
 struct Move {
-    Square from = 0;
-    Square to = 0;
-    Piece promotion = EMPTY; // the piece a pawn becomes, or EMPTY
+    Square from;
+    Square to;
+    Piece promotion; // the piece a pawn becomes, or EMPTY
 
     friend bool operator==(const Move&, const Move&) = default;
 };
 
-// Enough for any position: the most known is 218.
+// Enough for any position: the most known is 218. Only the first `size`
+// moves are set.
 struct MoveList {
-    std::array<Move, 256> moves{};
+    std::array<Move, 256> moves;
     std::size_t size = 0;
 
     void push(Move m) { moves[size++] = m; }
@@ -115,6 +117,9 @@ bool in_check(const Board& board, Colour colour);
 // The legal moves of the side to move. The board must hold exactly one
 // king of each colour (board_from_fen makes sure of that).
 MoveList legal_moves(const Board& board);
+
+// Whether the side to move has any legal move: mate and stalemate.
+bool has_legal_move(const Board& board);
 
 // The legal moves of the side to move with a piece of kind `piece` onto
 // square `to`, every promotion counted apart.
@@ -146,11 +151,13 @@ enum class SanProblem : std::uint8_t { NONE, UNREADABLE, NO_SUCH_MOVE, AMBIGUOUS
 const char* san_problem_text(SanProblem problem);
 
 struct SanResolution {
-    Move move;
+    Move move{};
     SanProblem problem = SanProblem::NONE;
+    std::string san; // the move's standard notation, when found
 };
 
-// The legal move that SAN text names in the position. Takes what real
+// The legal move that SAN text names in the position, and its standard
+// notation. Takes what real
 // files write: O-O and 0-0, promotion with or without '=', check, mate and
 // annotation marks, the moving square spelt out in full.
 SanResolution resolve_san(const Board& board, std::string_view text);

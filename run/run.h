@@ -71,7 +71,7 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
 
 // Writes one game of an open PGN file as a record: the chosen game, or
 // the only one. Writes nothing unless the whole game can be written.
-int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> game,
+int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
                      std::FILE* out, std::FILE* err);
 
 // Flushes the output: 0, or 1 after saying on err why it failed.

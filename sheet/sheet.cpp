@@ -5,6 +5,7 @@
 // it, so a diagram costs a few copies and no allocation.
 #include <array>
 #include <cerrno>
+#include <charconv>
 
 #include "sheet/sheet.h"
 
@@ -79,20 +80,12 @@ void put_long_text(Output& out, std::string_view text) {
 }
 
 void put_number(Output& out, std::int64_t n) {
-    // Digits are taken off the magnitude as unsigned, which also holds
-    // the most negative value.
-    std::array<char, 20> digits{};
-    auto magnitude = static_cast<std::uint64_t>(n);
-    if (n < 0)
-        magnitude = ~magnitude + 1;
-    std::size_t first = digits.size();
-    do {
-        digits[--first] = static_cast<char>('0' + magnitude % 10);
-        magnitude /= 10;
-    } while (magnitude != 0);
-    if (n < 0)
-        put_char(out, '-');
-    put_text(out, std::string_view(digits.data() + first, digits.size() - first));
+    // Straight into the buffer: the longest, INT64_MIN, takes 20 bytes.
+    constexpr std::size_t LONGEST = 20;
+    if (OUTPUT_BUFFER_SIZE - out.used < LONGEST)
+        drain_output(out);
+    char* at = out.bytes.get() + out.used;
+    out.used += static_cast<std::size_t>(std::to_chars(at, at + LONGEST, n).ptr - at);
 }
 
 bool flush_output(Output& out) {

@@ -273,6 +273,95 @@ TEST(Prologue, IllegalMovesShowInRedBesideTheirDiagram) {
         EXPECT_EQ(page.count_in_cell(k, red), 0) << "diagram " << k;
 }
 
+// The text pdftotext finds on a page in a band across it, from `top`
+// points below the top edge of Letter, `height` points high.
+std::string text_in_band(const std::string& pdf, int page, int top, int height) {
+    const std::string n = std::to_string(page);
+    return run_command({"pdftotext", "-f", n, "-l", n, "-x", "0", "-y", std::to_string(top), "-W", "612",
+                        "-H", std::to_string(height), pdf, "-"})
+        .out;
+}
+
+// The words of the text made only of digits.
+std::vector<std::string> numbers_in(const std::string& text) {
+    std::vector<std::string> numbers;
+    std::istringstream words(text);
+    for (std::string word; words >> word;)
+        if (word.find_first_not_of("0123456789") == std::string::npos)
+            numbers.push_back(word);
+    return numbers;
+}
+
+TEST(Booklet, EachGameHasItsTitledPagesAndEveryPageItsNumber) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    // 47 and 62 half-moves: three pages and four.
+    const RunResult result = make_pdf(SOURCE + "/examples/self-play.pgn", pdf);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    ASSERT_EQ(page_count(pdf), 7);
+    const std::vector<std::string> tops = {
+        "Stockfish 15.1 \u2013 Stockfish 15.1, skill 3, Rapid self-play, 2026.12.08, 1-0",
+        "Stockfish 15.1 \u2013 Stockfish 15.1, skill 3",
+        "Stockfish 15.1 \u2013 Stockfish 15.1, skill 3",
+        "Stockfish 15.1, skill 3 \u2013 Stockfish 15.1, Engine match, 2026.12.08, 0-1",
+        "Stockfish 15.1, skill 3 \u2013 Stockfish 15.1",
+        "Stockfish 15.1, skill 3 \u2013 Stockfish 15.1",
+        "Stockfish 15.1, skill 3 \u2013 Stockfish 15.1"};
+    for (int page = 1; page <= 7; ++page) {
+        SCOPED_TRACE("page " + std::to_string(page));
+        std::string top = text_in_band(pdf, page, 0, 40);
+        top.erase(top.find_last_not_of("\n\f ") + 1);
+        EXPECT_EQ(top, tops[static_cast<std::size_t>(page - 1)]);
+        EXPECT_EQ(numbers_in(text_in_band(pdf, page, 755, 37)), std::vector<std::string>{std::to_string(page)});
+    }
+
+    // One game alone, its pages numbered from 1.
+    ASSERT_EQ(make_pdf(SOURCE + "/examples/self-play.pgn", pdf, {"--game", "2"}).status, 0);
+    EXPECT_EQ(page_count(pdf), 4);
+    EXPECT_EQ(numbers_in(text_in_band(pdf, 4, 755, 37)), std::vector<std::string>{"4"});
+    std::remove(pdf.c_str());
+}
+
+TEST(Booklet, SanCaptionsMarkTheirSquaresInTheUsualCells) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    const TempFile game("[White \"A\"]\n[Black \"B\"]\n\n1. e4 e5 2. Nf3 Nc6 3. O-O-O *\n", ".pgn");
+    const RunResult result = make_pdf(game.path(), pdf);
+    // O-O-O is no legal move here: the PDF holds what came before it.
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tavrik: " + game.path() + ": game 1 (A - B): move 3 O-O-O: no such legal move\n");
+    ASSERT_EQ(page_count(pdf), 1);
+    const Page page = first_page(pdf);
+    std::remove(pdf.c_str());
+    const Rgb light = page.square(1, "b3");
+    const auto marked = [&](const Rgb& c) {
+        return c.r - c.b > 0.35 && distance(c, light) > 0.3;
+    };
+    // After 1. e4 and 2. Nf3 (g1 to f3): origin and target marked.
+    EXPECT_TRUE(marked(page.square(0, "e2")));
+    EXPECT_TRUE(marked(page.square(2, "g1", 0.1, 0.9)));
+    EXPECT_TRUE(marked(page.square(2, "f3", 0.1, 0.9)));
+    EXPECT_FALSE(marked(page.square(2, "e2")));
+}
+
+TEST(TavrikPdf, RefusesOptionsItDoesNotKnow) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    std::remove(pdf.c_str());
+    const std::string usage = "Usage: tavrik-pdf [--pgn] [--game N] file [start [end] ] [-o FILE] [-p PAPER]\n";
+    const RunResult misspelt = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"--no-graph"});
+    EXPECT_EQ(misspelt.status, 1);
+    EXPECT_EQ(misspelt.err, "tavrik-pdf: unknown option '--no-graph'\n" + usage);
+    EXPECT_NE(::access(pdf.c_str(), F_OK), 0);
+    EXPECT_EQ(make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"-x"}).status, 1);
+    // Negative numbers are still move numbers.
+    const RunResult negative = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"-3", "-1"});
+    EXPECT_EQ(negative.status, 0);
+    EXPECT_EQ(page_count(pdf), 1);
+    std::remove(pdf.c_str());
+}
+
 TEST(TavrikPdf, FailuresLeaveNoOutputFile) {
     REQUIRE_RENDERING();
     const std::string pdf = scratch_pdf();
