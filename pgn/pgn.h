@@ -81,7 +81,7 @@ public:
 
 private:
     bool fill();
-    bool at_tag_line() const;
+    [[nodiscard]] bool at_tag_line() const;
     void skip_to_next_tag_section(bool in_movetext);
     bool read_tag(PgnGame& game);
     bool read_comment(std::string* text, std::string& damage);

@@ -183,7 +183,7 @@ TEST(PgnRun, BadPgnIsReportedAndTheOtherGamesPrinted) {
     for (const Case& c : cases) {
         std::vector<std::string> args = {"--pgn"};
         args.insert(args.end(), c.args.begin(), c.args.end());
-        args.push_back("-");
+        args.emplace_back("-");
         const RunResult result = run_args_in_process(c.pgn, args);
         EXPECT_EQ(result.status, 1) << c.name;
         EXPECT_EQ(lines_starting(result.out, "C (").size(), static_cast<std::size_t>(c.diagrams)) << c.name;
