@@ -63,6 +63,9 @@ struct MoveTable {
     // For a game read as PGN, each half-move in standard algebraic
     // notation, shown instead of coordinate text; empty for a record.
     std::vector<std::string> san;
+    // A record's two header lines as read, for programs that write the
+    // record again.
+    std::vector<std::string> headers;
 
     // The index after the last half-move.
     [[nodiscard]] std::int64_t end() const {

@@ -138,9 +138,15 @@ int read_record_file(std::FILE* file, MoveTable& table) {
     reserve_for_lines(file, table);
     LineReader reader;
     std::string_view line;
-    for (int header = 0; header < 2; ++header)
+    for (int header = 0; header < 2; ++header) {
         if (!reader.next(file, line))
             return reader.error();
+        try {
+            table.headers.emplace_back(line);
+        } catch (const std::bad_alloc&) {
+            return ENOMEM;
+        }
+    }
 
     // White's move was the last text on the previous line; black's slot is
     // only filled if another move line follows.

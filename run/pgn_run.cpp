@@ -79,6 +79,23 @@ std::string one_line(std::string text) {
 
 } // namespace
 
+void write_record(const PgnGame& game, const MoveTable& table, Output& out) {
+    const GameTitle title = title_of(game);
+    put_text(out, one_line(title.white + " - " + title.black + ", " + tag_value(game, "Event") + ", " +
+                           tag_value(game, "Date")));
+    put_text(out, "\n");
+    put_text(out, one_line(game.result.empty() ? tag_value(game, "Result") : game.result));
+    put_text(out, "\n");
+    write_record_moves(table, out);
+}
+
+void write_record_moves(const MoveTable& table, Output& out) {
+    for (std::int64_t i = table.first; i < table.end(); ++i) {
+        put_record_half_move(out, table.at(i));
+        put_text(out, i % 2 == 1 && i + 1 < table.end() ? " " : "\n");
+    }
+}
+
 int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std::FILE* out,
                   std::FILE* err) {
     PgnReader reader(pgn);
@@ -131,32 +148,43 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
     return written != 0 ? written : status;
 }
 
-int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
-                     std::FILE* out, std::FILE* err) {
+bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
+                       PgnGame& game, std::FILE* err) {
     PgnReader reader(pgn);
-    PgnGame game;
     std::int64_t read = 0;
     const bool found = read_chosen_game(reader, chosen, game, read);
     if (reader.error() != 0)
-        return read_failure(err, pgn_name, reader);
+        return read_failure(err, pgn_name, reader) == 0;
     if (!found) {
         if (chosen)
             std::fprintf(err, "tavrik: %s: no game %lld: %s\n", pgn_name,
                          static_cast<long long>(*chosen), games_held(read).c_str());
         else
             std::fprintf(err, "tavrik: %s: %s\n", pgn_name, games_held(0).c_str());
-        return 1;
+        return false;
     }
     if (!chosen) {
         const std::int64_t more = count_rest(reader);
         if (reader.error() != 0)
-            return read_failure(err, pgn_name, reader);
+            return read_failure(err, pgn_name, reader) == 0;
         if (more > 0) {
             std::fprintf(err, "tavrik: %s: %s; choose one with --game N\n", pgn_name,
                          games_held(1 + more).c_str());
-            return 1;
+            return false;
         }
     }
+    return true;
+}
+
+void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why) {
+    report_game(err, pgn_name, game, why);
+}
+
+int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
+                     std::FILE* out, std::FILE* err) {
+    PgnGame game;
+    if (!read_one_pgn_game(pgn, pgn_name, chosen, game, err))
+        return 1;
 
     MoveTable table;
     Board start;
@@ -173,16 +201,7 @@ int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::in
     }
 
     Output output(out);
-    const GameTitle title = title_of(game);
-    put_text(output, one_line(title.white + " - " + title.black + ", " + tag_value(game, "Event") +
-                              ", " + tag_value(game, "Date")));
-    put_text(output, "\n");
-    put_text(output, one_line(game.result.empty() ? tag_value(game, "Result") : game.result));
-    put_text(output, "\n");
-    for (std::int64_t i = table.first; i < table.end(); ++i) {
-        put_record_half_move(output, table.at(i));
-        put_text(output, i % 2 == 1 && i + 1 < table.end() ? " " : "\n");
-    }
+    write_record(game, table, output);
     return finish_output(output, err);
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 #include <string>
 
+#include "pgn/pgn.h"
 #include "position/position.h"
 #include "record/record.h"
 #include "sheet/sheet.h"
@@ -74,8 +75,33 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
 int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
                      std::FILE* out, std::FILE* err);
 
+// Reads the chosen game of an open PGN file, or its only one. When there
+// is no such game, or more than one and none chosen, says so on err and
+// returns false.
+bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
+                       PgnGame& game, std::FILE* err);
+
+// "tavrik: NAME: game N (White - Black): why" on err.
+void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why);
+
+// A game as a record: the header lines "White - Black, Event, Date" and
+// the result, then its moves.
+void write_record(const PgnGame& game, const MoveTable& table, Output& out);
+
+// The move lines of a record: coordinate text (with a promotion letter)
+// and the four numbers of each half-move, white's and black's to a line.
+void write_record_moves(const MoveTable& table, Output& out);
+
 // Flushes the output: 0, or 1 after saying on err why it failed.
 int finish_output(Output& out, std::FILE* err);
+
+// tavrik-analyse: parses argv, reads one game, has UCI engines search
+// every move and writes the game with their numbers. Once interrupt_fd
+// (a pipe the signal handler writes the signal's number to) becomes
+// readable, it stops the engines and returns 128 + that number without
+// writing anything.
+int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::FILE* out,
+                        std::FILE* err, int interrupt_fd);
 
 // The program: parses argv, opens the record ("-" is in), runs.
 int tavrik_main(int argc, const char* const argv[], std::FILE* in, std::FILE* out,

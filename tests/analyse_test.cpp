@@ -1,0 +1,276 @@
+// tavrik-analyse: the UCI lines it reads, and whole runs against stand-in
+// engines (tests/engines) and, where it is installed, the real Stockfish.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/engine.h"
+#include "support.h"
+
+namespace tavrik {
+namespace {
+
+using test::lines_of;
+using test::read_file;
+using test::record_text;
+using test::run_command;
+using test::RunResult;
+using test::TempFile;
+
+const std::string SOURCE = TAVRIK_SOURCE_DIR;
+const std::string ANALYSE = TAVRIK_ANALYSE_BINARY;
+const std::string ENGINES = SOURCE + "/tests/engines/";
+
+SearchReport read_lines(const std::vector<std::string>& lines) {
+    SearchReport report;
+    for (const std::string& line : lines)
+        read_info_line(line, report);
+    return report;
+}
+
+TEST(InfoLines, TheLastExactScoreCountsWithItsDepthNodesAndTime) {
+    const SearchReport report = read_lines({
+        "info depth 1 seldepth 1 multipv 1 score cp 12 nodes 20 nps 20000 time 1 pv e2e4",
+        "info depth 2 score cp 30 nodes 90 time 2 pv e2e4 e7e5",
+        "info depth 3 score cp 45 lowerbound nodes 150 time 3 pv e2e4",
+        "info depth 3 score cp -5 upperbound nodes 160 time 4",
+        "info string NNUE evaluation using nn.nnue enabled score cp 999",
+        "info depth 3 currmove e2e4 currmovenumber 1",
+        "bestmove e2e4 ponder e7e5",
+    });
+    EXPECT_TRUE(report.scored);
+    EXPECT_FALSE(report.mate);
+    EXPECT_EQ(report.score, 30);
+    EXPECT_EQ(report.depth, 2);
+    EXPECT_EQ(report.nodes, 90);
+    EXPECT_EQ(report.time_ms, 2);
+
+    EXPECT_FALSE(read_lines({"info depth 1 score cp 5 lowerbound", "info string score cp 3", "info",
+                             "info score cp", "info score cp x", "information score cp 4"})
+                     .scored);
+    const SearchReport mate = read_lines({"info depth 9 score mate -3 nodes 7 time 8 pv a1a2"});
+    EXPECT_TRUE(mate.mate);
+    EXPECT_EQ(mate.score, -3);
+}
+
+TEST(InfoLines, MatesAreRecordedAsOneHundredThousandLessTheMoves) {
+    EXPECT_EQ(recorded_score({true, true, 1, 0, 0, 0}), 99999);
+    EXPECT_EQ(recorded_score({true, true, -3, 0, 0, 0}), -99997);
+    EXPECT_EQ(recorded_score({true, true, 0, 0, 0, 0}), -100000);
+    EXPECT_EQ(recorded_score({true, false, -42, 0, 0, 0}), -42);
+}
+
+TEST(UciCommands, SearchmovesComesLastAndProgramsAreFoundOnThePath) {
+    EXPECT_EQ(go_line({12, std::nullopt}, "e7e8q"), "go depth 12 searchmoves e7e8q");
+    EXPECT_EQ(go_line({std::nullopt, 500}, "e2e4"), "go movetime 500 searchmoves e2e4");
+    EXPECT_EQ(go_line({8, 500}, "e2e4"), "go depth 8 movetime 500 searchmoves e2e4");
+    EXPECT_EQ(find_program("sh", "/nonexistent:/bin:/usr/bin"), "/bin/sh");
+    EXPECT_EQ(find_program("no-such-program-here", "/bin:/usr/bin"), "");
+    EXPECT_EQ(find_program("./relative/name", "/bin"), "./relative/name");
+    EXPECT_EQ(find_program("sh", nullptr), "");
+}
+
+// A run of tavrik-analyse, with the ids of the stand-in engines it started.
+struct Analysis {
+    RunResult result;
+    std::vector<long> engine_pids;
+};
+
+Analysis analyse(const std::vector<std::string>& args, const std::string& input = "") {
+    const TempFile pids("");
+    std::vector<std::string> words = {"env", "FAKE_ENGINE_PIDS=" + pids.path(), ANALYSE};
+    words.insert(words.end(), args.begin(), args.end());
+    Analysis analysis{run_command(words, input), {}};
+    std::istringstream ids(read_file(pids.path()));
+    for (long pid = 0; ids >> pid;)
+        analysis.engine_pids.push_back(pid);
+    return analysis;
+}
+
+void expect_all_gone(const std::vector<long>& pids) {
+    for (const long pid : pids)
+        EXPECT_TRUE(::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)
+            << "engine process " << pid << " outlived tavrik-analyse";
+}
+
+TEST(Analyse, TakesEachMovesNumbersFromTheEngineInTheMoversView) {
+    const std::string scholars = SOURCE + "/examples/scholars-mate.rec";
+    const Analysis run = analyse({"--engine", ENGINES + "fixed-info", "--jobs", "2", scholars});
+    EXPECT_EQ(run.result.status, 0);
+    EXPECT_EQ(run.result.err, "");
+    // Bounds and strings are passed over; black's scores come as the
+    // engine gives them for the side to move; mates for and against.
+    EXPECT_EQ(run.result.out, "Engine A - Engine C, Blitz, 2026.11.20\n1-0\n"
+                              "e2e4 20 2 50 2 e7e5 20 2 50 2\n"
+                              "f1c4 20 2 50 2 b8c6 20 2 50 2\n"
+                              "d1h5 20 2 50 2 g8f6 -99999 5 11 2\n"
+                              "h5f7 99999 5 9 1\n");
+    EXPECT_EQ(run.engine_pids.size(), 2U);
+    expect_all_gone(run.engine_pids);
+
+    // As PGN, which tavrik reads back to the same numbers.
+    const Analysis pgn = analyse({"--engine", ENGINES + "fixed-info", "--pgn-out", scholars});
+    EXPECT_EQ(pgn.result.status, 0);
+    EXPECT_NE(pgn.result.out.find("1. e4 {+0.20/2 0.002s n=50} e5 {+0.20/2 0.002s n=50}"),
+              std::string::npos)
+        << pgn.result.out;
+    EXPECT_NE(pgn.result.out.find("Nf6 {-M1/5 0.002s n=11} 4. Qxf7# {+M1/5 0.001s n=9} *"),
+              std::string::npos)
+        << pgn.result.out;
+    const TempFile back(pgn.result.out, ".pgn");
+    const RunResult record = run_command({TAVRIK_BINARY, "--to-record", back.path()});
+    EXPECT_EQ(lines_of(record.out).back(), "h5f7 99999 5 9 1");
+    EXPECT_EQ(lines_of(record.out)[4], "d1h5 20 2 50 2 g8f6 -99999 5 11 2");
+}
+
+TEST(Analyse, MovesThatBreakTheRulesAreNotSearched) {
+    // 2. d1d2 lands on white's own pawn; 2... x9 names no move; the
+    // bishop's 3. f1f3 fits the position but breaks the rules; 3... g8f6
+    // is searched again.
+    const TempFile record(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1", "d1d2 1 1 1 1 x9 1 1 1 1",
+                                       "f1f3 1 1 1 1 g8f6 1 1 1 1"}));
+    const Analysis run = analyse({"--engine", ENGINES + "fixed-info", record.path()});
+    EXPECT_EQ(run.result.status, 0);
+    EXPECT_EQ(run.result.out, "Test record\nengine v1\n"
+                              "e2e4 20 2 50 2 e7e5 20 2 50 2\n"
+                              "d1d2 0 0 0 0 a1a1 0 0 0 0\n"
+                              "f1f3 0 0 0 0 g8f6 -99999 5 11 2\n");
+    EXPECT_EQ(run.result.err,
+              "tavrik-analyse: " + record.path() + ": move 2 d1d2 not analysed: the move does not fit the position\n"
+              "tavrik-analyse: " + record.path() + ": move 2... x9 not analysed: the text names no move\n"
+              "tavrik-analyse: " + record.path() + ": move 3 f1f3 not analysed: the move is not legal here\n");
+}
+
+TEST(Analyse, AFailingEngineEndsTheRunWithOneLineAndNoOutput) {
+    struct Case {
+        const char* engine;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"exits-at-once", "exited with status 3"},
+        {"dies-mid-search", "was killed by signal 11 (Segmentation fault) (move 1 e2e4)"},
+        {"never-ready", "did not answer 'isready' with 'readyok' within 1 s"},
+        {"garbage", "answered 'bestmove' without a score (move 1 e2e4)"},
+    };
+    for (const Case& c : cases) {
+        const Analysis run = analyse({"--engine", ENGINES + c.engine, "--timeout", "1", "--jobs", "2",
+                                      SOURCE + "/examples/scholars-mate.rec"});
+        EXPECT_EQ(run.result.status, 1) << c.engine;
+        EXPECT_EQ(run.result.out, "") << c.engine;
+        EXPECT_EQ(run.result.err, "tavrik-analyse: engine " + ENGINES + c.engine + ": " + c.message + "\n");
+        EXPECT_FALSE(run.engine_pids.empty()) << c.engine;
+        expect_all_gone(run.engine_pids);
+    }
+    const RunResult missing = run_command({ANALYSE, "--engine", "/nonexistent/engine", SOURCE + "/examples/scholars-mate.rec"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.err, "tavrik-analyse: engine /nonexistent/engine: cannot run it: No such file or directory\n");
+    const RunResult unknown = run_command({ANALYSE, "--engine", "no-such-engine-anywhere", "-"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "tavrik-analyse: engine no-such-engine-anywhere not found on PATH\n");
+}
+
+TEST(Analyse, InterruptStopsTheEnginesAndWritesNothing) {
+    const TempFile pids("");
+    const std::string script = "FAKE_ENGINE_PIDS='" + pids.path() + "' \"$1\" --engine \"$2\" --timeout 30 \"$3\" & "
+                               "pid=$!; sleep 0.5; kill -INT $pid; wait $pid";
+    const RunResult run = run_command({"sh", "-c", script, "sh", ANALYSE, ENGINES + "never-ready",
+                                       SOURCE + "/examples/scholars-mate.rec"});
+    EXPECT_EQ(run.status, 130);
+    EXPECT_EQ(run.out, "");
+    std::istringstream ids(read_file(pids.path()));
+    std::vector<long> started;
+    for (long pid = 0; ids >> pid;)
+        started.push_back(pid);
+    EXPECT_FALSE(started.empty());
+    expect_all_gone(started);
+}
+
+TEST(Analyse, CommandLineIsChecked) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--depth", "0", "x"}, {"--jobs", "two", "x"}, {"--bogus", "x"},
+                                               {}, {"a", "b"}, {"--option", "Hash", "x"}, {"--game", "2", "x.rec"}}) {
+        std::vector<std::string> words = {ANALYSE};
+        words.insert(words.end(), args.begin(), args.end());
+        const RunResult run = run_command(words);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");
+        EXPECT_NE(run.err.find("Usage: tavrik-analyse"), std::string::npos) << run.err;
+    }
+    const RunResult help = run_command({ANALYSE, "--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* option : {"--engine", "--depth", "--movetime", "--jobs", "--timeout", "--pgn-out",
+                               "--progress", "--option"})
+        EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+// The real engine, which CI installs (Debian package stockfish).
+std::string stockfish() {
+    if (run_command({"test", "-x", "/usr/games/stockfish"}).status == 0)
+        return "/usr/games/stockfish";
+    return {};
+}
+
+#define REQUIRE_STOCKFISH()                                                              \
+    do {                                                                                 \
+        if (stockfish().empty()) {                                                       \
+            if (std::getenv("TAVRIK_REQUIRE_RENDER") != nullptr)                         \
+                FAIL() << "needs /usr/games/stockfish (Debian package stockfish)";       \
+            GTEST_SKIP() << "needs /usr/games/stockfish (Debian package stockfish)";     \
+        }                                                                                \
+    } while (false)
+
+// Each half-move's text and depth, and the score where `scores` says so.
+std::vector<std::string> moves_and_depths(const std::string& record) {
+    std::vector<std::string> kept;
+    const std::vector<std::string> lines = lines_of(record);
+    for (std::size_t k = 2; k < lines.size(); ++k) {
+        std::istringstream words(lines[k]);
+        std::string word;
+        for (int w = 0; words >> word; ++w)
+            if (w % 5 == 0 || w % 5 == 2)
+                kept.push_back(word);
+    }
+    return kept;
+}
+
+TEST(AnalyseWithStockfish, SampleGamesGiveRecordsThatPrint) {
+    REQUIRE_STOCKFISH();
+    const RunResult mate = run_command({ANALYSE, "--engine", stockfish(), "--depth", "6",
+                                        SOURCE + "/examples/scholars-mate.rec"});
+    ASSERT_EQ(mate.status, 0) << mate.err;
+    EXPECT_EQ(mate.err, "");
+    const std::vector<std::string> lines = lines_of(mate.out);
+    ASSERT_EQ(lines.size(), 6U);
+    EXPECT_EQ(lines.back().substr(0, 10), "h5f7 99999");
+
+    for (const std::string& game : {std::string("1"), std::string("2")}) {
+        const RunResult record = run_command({ANALYSE, "--engine", stockfish(), "--depth", "4", "--game", game,
+                                              SOURCE + "/examples/self-play.pgn"});
+        ASSERT_EQ(record.status, 0) << record.err;
+        const TempFile saved(record.out);
+        const RunResult sheet = run_command({TAVRIK_BINARY, saved.path()});
+        EXPECT_EQ(sheet.status, 0);
+        EXPECT_EQ(sheet.err, "");
+        EXPECT_EQ(sheet.out.find("Illegal"), std::string::npos);
+    }
+}
+
+TEST(AnalyseWithStockfish, OneJobOrTwoGiveTheSameMovesAndDepths) {
+    REQUIRE_STOCKFISH();
+    const std::string game = SOURCE + "/tests/data/club-match.pgn";
+    const RunResult one = run_command({ANALYSE, "--engine", stockfish(), "--depth", "5", "--jobs", "1", game});
+    const RunResult two = run_command({ANALYSE, "--engine", stockfish(), "--depth", "5", "--jobs", "2", game});
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_EQ(two.status, 0) << two.err;
+    EXPECT_EQ(moves_and_depths(one.out), moves_and_depths(two.out));
+    EXPECT_EQ(moves_and_depths(one.out).size(), 2U * 84);
+}
+
+} // namespace
+} // namespace tavrik
