@@ -312,6 +312,13 @@ bool Engine::await(std::string_view word, Clock::time_point deadline, std::strin
 
 bool Engine::handshake(const std::vector<std::pair<std::string, std::string>>& options,
                        Clock::duration wait, std::string& why) {
+    return begin_handshake(why) && finish_handshake(options, wait, why);
+}
+
+bool Engine::begin_handshake(std::string& why) { return send("uci", why); }
+
+bool Engine::finish_handshake(const std::vector<std::pair<std::string, std::string>>& options,
+                              Clock::duration wait, std::string& why) {
     const auto seconds = std::chrono::duration_cast<std::chrono::duration<double>>(wait).count();
     const auto late = [&](const char* asked, const char* answer) {
         if (why == "timed out") {
@@ -321,8 +328,6 @@ bool Engine::handshake(const std::vector<std::pair<std::string, std::string>>& o
         }
         return false;
     };
-    if (!send("uci", why))
-        return false;
     if (!await("uciok", Clock::now() + wait, why))
         return late("uci", "uciok");
     for (const auto& [name, value] : options)

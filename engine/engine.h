@@ -73,9 +73,14 @@ public:
     [[nodiscard]] bool interrupted() const { return interrupted_; }
 
     // "uci" up to "uciok", the options, then "isready" up to "readyok",
-    // each answer awaited for at most `wait`.
+    // each answer awaited for at most `wait`. Engines that start slowly
+    // can be started together: begin_handshake sends "uci" alone, and
+    // finish_handshake does the rest.
     bool handshake(const std::vector<std::pair<std::string, std::string>>& options,
                    Clock::duration wait, std::string& why);
+    bool begin_handshake(std::string& why);
+    bool finish_handshake(const std::vector<std::pair<std::string, std::string>>& options,
+                          Clock::duration wait, std::string& why);
 
     // Sends one line (a newline is added).
     bool send(std::string_view line, std::string& why);

@@ -402,6 +402,7 @@ std::optional<Failure> run_tasks(const AnalyseOptions& options, const std::strin
                                            [](const auto& setting) { return setting.first == "Threads"; });
     if (!threads_given)
         settings.insert(settings.begin(), {"Threads", "1"});
+    // All start together: an engine takes a while to load.
     for (std::size_t k = 0; k < jobs; ++k) {
         auto worker = std::make_unique<Worker>();
         worker->engine.watch(interrupt_fd);
@@ -409,7 +410,12 @@ std::optional<Failure> run_tasks(const AnalyseOptions& options, const std::strin
         if (!worker->engine.start(program, why))
             return fail(why);
         workers.push_back(std::move(worker));
-        if (!workers.back()->engine.handshake(settings, wait, why))
+        if (!workers.back()->engine.begin_handshake(why))
+            return fail(why);
+    }
+    for (const auto& worker : workers) {
+        std::string why;
+        if (!worker->engine.finish_handshake(settings, wait, why))
             return fail(why);
     }
 
@@ -550,10 +556,10 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
     int status = 0;
     bool read = true;
     if (pgn) {
-        read = read_one_pgn_game(file, name, options.game, game, err);
+        read = read_one_pgn_game(file, name, options.game, game, err, "tavrik-analyse");
         if (read) {
             if (const std::string fault = play_pgn_game(game, start, table); !fault.empty()) {
-                report_pgn_game(err, name, game, fault);
+                report_pgn_game(err, name, game, fault, "tavrik-analyse");
                 status = 1;
                 read = table.count() > 0;
             }

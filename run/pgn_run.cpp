@@ -13,8 +13,9 @@ namespace tavrik {
 
 namespace {
 
-void report_game(std::FILE* err, const char* name, const PgnGame& game, const std::string& why) {
-    std::fprintf(err, "tavrik: %s: game %lld (%s): %s\n", name, static_cast<long long>(game.number),
+void report_game(std::FILE* err, const char* name, const PgnGame& game, const std::string& why,
+                 const char* program = "tavrik") {
+    std::fprintf(err, "%s: %s: game %lld (%s): %s\n", program, name, static_cast<long long>(game.number),
                  printable_text(players_of(game)).c_str(), why.c_str());
 }
 
@@ -50,8 +51,9 @@ std::int64_t count_rest(PgnReader& reader) {
     return count;
 }
 
-int read_failure(std::FILE* err, const char* name, const PgnReader& reader) {
-    std::fprintf(err, "tavrik: %s: %s\n", name, std::strerror(reader.error()));
+int read_failure(std::FILE* err, const char* name, const PgnReader& reader,
+                 const char* program = "tavrik") {
+    std::fprintf(err, "%s: %s: %s\n", program, name, std::strerror(reader.error()));
     return 1;
 }
 
@@ -149,26 +151,26 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
 }
 
 bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
-                       PgnGame& game, std::FILE* err) {
+                       PgnGame& game, std::FILE* err, const char* program) {
     PgnReader reader(pgn);
     std::int64_t read = 0;
     const bool found = read_chosen_game(reader, chosen, game, read);
     if (reader.error() != 0)
-        return read_failure(err, pgn_name, reader) == 0;
+        return read_failure(err, pgn_name, reader, program) == 0;
     if (!found) {
         if (chosen)
-            std::fprintf(err, "tavrik: %s: no game %lld: %s\n", pgn_name,
+            std::fprintf(err, "%s: %s: no game %lld: %s\n", program, pgn_name,
                          static_cast<long long>(*chosen), games_held(read).c_str());
         else
-            std::fprintf(err, "tavrik: %s: %s\n", pgn_name, games_held(0).c_str());
+            std::fprintf(err, "%s: %s: %s\n", program, pgn_name, games_held(0).c_str());
         return false;
     }
     if (!chosen) {
         const std::int64_t more = count_rest(reader);
         if (reader.error() != 0)
-            return read_failure(err, pgn_name, reader) == 0;
+            return read_failure(err, pgn_name, reader, program) == 0;
         if (more > 0) {
-            std::fprintf(err, "tavrik: %s: %s; choose one with --game N\n", pgn_name,
+            std::fprintf(err, "%s: %s: %s; choose one with --game N\n", program, pgn_name,
                          games_held(1 + more).c_str());
             return false;
         }
@@ -176,14 +178,15 @@ bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::
     return true;
 }
 
-void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why) {
-    report_game(err, pgn_name, game, why);
+void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why,
+                     const char* program) {
+    report_game(err, pgn_name, game, why, program);
 }
 
 int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
                      std::FILE* out, std::FILE* err) {
     PgnGame game;
-    if (!read_one_pgn_game(pgn, pgn_name, chosen, game, err))
+    if (!read_one_pgn_game(pgn, pgn_name, chosen, game, err, "tavrik"))
         return 1;
 
     MoveTable table;

@@ -76,13 +76,14 @@ int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::in
                      std::FILE* out, std::FILE* err);
 
 // Reads the chosen game of an open PGN file, or its only one. When there
-// is no such game, or more than one and none chosen, says so on err and
-// returns false.
+// is no such game, or more than one and none chosen, says so on err, as
+// "PROGRAM: NAME: ...", and returns false.
 bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
-                       PgnGame& game, std::FILE* err);
+                       PgnGame& game, std::FILE* err, const char* program);
 
-// "tavrik: NAME: game N (White - Black): why" on err.
-void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why);
+// "PROGRAM: NAME: game N (White - Black): why" on err.
+void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why,
+                     const char* program);
 
 // A game as a record: the header lines "White - Black, Event, Date" and
 // the result, then its moves.

@@ -147,6 +147,33 @@ TEST(Analyse, MovesThatBreakTheRulesAreNotSearched) {
               "tavrik-analyse: " + record.path() + ": move 3 f1f3 not analysed: the move is not legal here\n");
 }
 
+TEST(Analyse, PgnGamesAreChosenAndStopWhereTheirMovesDo) {
+    const TempFile two("[White \"A\"]\n[Black \"B\"]\n\n1. e4 e5 2. Ke3 *\n\n[White \"C\"]\n\n1. d4 *\n");
+    const Analysis many = analyse({"--engine", ENGINES + "fixed-info", "--pgn", "-"}, "< " + two.path());
+    EXPECT_EQ(many.result.status, 1);
+    EXPECT_EQ(many.result.out, "");
+    EXPECT_EQ(many.result.err, "tavrik-analyse: standard input: the file holds 2 games; choose one with --game N\n");
+    EXPECT_TRUE(many.engine_pids.empty());
+
+    const Analysis first =
+        analyse({"--engine", ENGINES + "fixed-info", "--pgn", "--game", "1", "-"}, "< " + two.path());
+    EXPECT_EQ(first.result.status, 1);
+    EXPECT_EQ(first.result.out, "A - B, ?, ?\n*\ne2e4 20 2 50 2 e7e5 20 2 50 2\n");
+    EXPECT_EQ(first.result.err, "tavrik-analyse: standard input: game 1 (A - B): move 2 Ke3: no such legal move\n");
+
+    // A game set up from a FEN has only the PGN form.
+    const TempFile set_up("[SetUp \"1\"]\n[FEN \"4k3/8/8/8/8/8/8/4K3 b - - 0 7\"]\n\n7... Kd7 *\n");
+    const Analysis record = analyse({"--engine", ENGINES + "fixed-info", "--pgn", "-"}, "< " + set_up.path());
+    EXPECT_EQ(record.result.status, 1);
+    EXPECT_EQ(record.result.err, "tavrik-analyse: standard input: the game starts from a set-up position, which a "
+                                 "record cannot hold; use --pgn-out\n");
+    const Analysis pgn =
+        analyse({"--engine", ENGINES + "fixed-info", "--pgn", "--pgn-out", "-"}, "< " + set_up.path());
+    EXPECT_EQ(pgn.result.status, 0);
+    EXPECT_NE(pgn.result.out.find("[FEN \"4k3/8/8/8/8/8/8/4K3 b - - 0 7\"]"), std::string::npos);
+    EXPECT_NE(pgn.result.out.find("\n7... Kd7 {+0.20/2 0.002s n=50} *\n"), std::string::npos) << pgn.result.out;
+}
+
 TEST(Analyse, AFailingEngineEndsTheRunWithOneLineAndNoOutput) {
     struct Case {
         const char* engine;
