@@ -181,8 +181,9 @@ bool Engine::start(const std::string& program, std::string& why) {
     if (::pipe2(to_child.data(), O_CLOEXEC) != 0 || ::pipe2(from_child.data(), O_CLOEXEC) != 0 ||
         ::pipe2(report.data(), O_CLOEXEC) != 0) {
         why = "cannot make pipes: " + errno_text(errno);
-        for (int* fd : {&to_child[0], &to_child[1], &from_child[0], &from_child[1], &report[0], &report[1]})
-            close_fd(*fd);
+        for (std::array<int, 2>* pipe : {&to_child, &from_child, &report})
+            for (int& fd : *pipe)
+                close_fd(fd);
         return false;
     }
     const pid_t parent = ::getpid();
@@ -331,7 +332,7 @@ bool Engine::finish_handshake(const std::vector<std::pair<std::string, std::stri
     if (!await("uciok", Clock::now() + wait, why))
         return late("uci", "uciok");
     for (const auto& [name, value] : options)
-        if (!send("setoption name " + name + " value " + value, why))
+        if (std::string line = "setoption name "; !send(line.append(name).append(" value ").append(value), why))
             return false;
     if (!send("isready", why))
         return false;

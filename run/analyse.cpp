@@ -203,10 +203,8 @@ void follow_rules(Board& rules, const Board& replayed, std::optional<Move> legal
 }
 
 bool is_legal(const Board& board, Move move) {
-    for (const Move legal : legal_moves(board))
-        if (legal == move)
-            return true;
-    return false;
+    const MoveList legal = legal_moves(board);
+    return std::find(legal.begin(), legal.end(), move) != legal.end();
 }
 
 // The tasks of a game, and a line on err for every move not searched.
@@ -422,6 +420,7 @@ std::optional<Failure> run_tasks(const AnalyseOptions& options, const std::strin
     std::size_t next = 0;
     std::size_t done = 0;
     std::vector<Engine*> engines;
+    engines.reserve(workers.size());
     for (const auto& worker : workers)
         engines.push_back(&worker->engine);
     progress.update(0);
@@ -506,7 +505,7 @@ int usage(std::FILE* err, const std::string& why) {
 }
 
 std::string default_engine() {
-    const std::string found = find_program("stockfish", std::getenv("PATH"));
+    std::string found = find_program("stockfish", std::getenv("PATH"));
     if (!found.empty())
         return found;
     return ::access("/usr/games/stockfish", X_OK) == 0 ? "/usr/games/stockfish" : "";

@@ -2,9 +2,8 @@
 // engines (tests/engines) and, where it is installed, the real Stockfish.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <sstream>
 #include <string>
