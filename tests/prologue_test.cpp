@@ -12,6 +12,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support.h"
@@ -360,6 +361,71 @@ TEST(TavrikPdf, RefusesOptionsItDoesNotKnow) {
     EXPECT_EQ(negative.status, 0);
     EXPECT_EQ(page_count(pdf), 1);
     std::remove(pdf.c_str());
+}
+
+// The first page of the prologue and body given, as raw RGB pixels at
+// 144 dpi on Letter, without anti-aliasing.
+std::string raw_first_page(const std::string& prologue, const std::string& body) {
+    const TempFile document(read_file(prologue) + body + "TavrikEnd\n");
+    const TempFile image("");
+    const RunResult gs = run_command({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=ppmraw",
+                                      "-r144", "-sPAPERSIZE=letter", "-dLastPage=1",
+                                      "-sOutputFile=" + image.path(), document.path()});
+    if (gs.status != 0 || !gs.err.empty())
+        throw std::runtime_error("gs could not render: " + gs.err);
+    // One page per file is enough: the first image's pixels.
+    const std::string ppm = read_file(image.path());
+    const std::size_t pixels = static_cast<std::size_t>(1224) * 1584 * 3;
+    if (ppm.size() < pixels)
+        throw std::runtime_error("short image");
+    const std::size_t start = ppm.find("\n255\n");
+    return ppm.substr(start + 5, pixels);
+}
+
+// Pixels that differ between two renderings of a Letter page at 144 dpi,
+// not counting those whose colour stands next to them in the other image:
+// an edge that rounds the other way is the same look, a lost line is not.
+int differing_pixels(const std::string& a, const std::string& b) {
+    constexpr int WIDTH = 1224;
+    constexpr int HEIGHT = 1584;
+    const auto at = [](const std::string& image, int x, int y) {
+        return std::string_view(image).substr((static_cast<std::size_t>(y) * WIDTH + static_cast<std::size_t>(x)) * 3, 3);
+    };
+    const auto near = [&](const std::string& image, int x, int y, std::string_view colour) {
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx)
+                if (at(image, x + dx, y + dy) == colour)
+                    return true;
+        return false;
+    };
+    int n = 0;
+    for (int y = 1; y + 1 < HEIGHT; ++y)
+        for (int x = 1; x + 1 < WIDTH; ++x)
+            if (at(a, x, y) != at(b, x, y) && !(near(a, x, y, at(b, x, y)) && near(b, x, y, at(a, x, y))))
+                ++n;
+    return n;
+}
+
+// Pieces drawn from cached glyphs and the empty board from a form must
+// look as the pieces and boards drawn afresh every time did.
+TEST(Prologue, LooksAsItDidBeforeItsPiecesWereCached) {
+    REQUIRE_RENDERING();
+    const std::string reference = SOURCE + "/tests/data/reference-prologue.ps";
+    const std::string current = SOURCE + "/sheet/prologue.ps";
+    const TempFile findings(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1", "d1d2 1 1 1 1 b8c6 1 1 1 1",
+                                         "g1f3 1 1 1 1 X 1 1 1 1"}));
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{SOURCE + "/examples/club-match.rec", "1", "10"},
+          std::vector<std::string>{SOURCE + "/examples/club-match.rec", "30"},
+          std::vector<std::string>{findings.path()}, std::vector<std::string>{SOURCE + "/examples/self-play.pgn"}}) {
+        SCOPED_TRACE(args.front());
+        std::vector<std::string> words = {TAVRIK_BINARY};
+        words.insert(words.end(), args.begin(), args.end());
+        const std::string body = run_command(words).out;
+        ASSERT_FALSE(body.empty());
+        // The white lines of the black pieces alone make over a thousand.
+        EXPECT_LT(differing_pixels(raw_first_page(reference, body), raw_first_page(current, body)), 20);
+    }
 }
 
 TEST(TavrikPdf, FailuresLeaveNoOutputFile) {
