@@ -459,6 +459,19 @@ TEST(TavrikPdf, FailuresLeaveNoOutputFile) {
     EXPECT_NE(full.err.find("tavrik-pdf: write error"), std::string::npos);
 }
 
+TEST(TavrikPdf, WritesIntoAnOutputThatIsNoRegularFile) {
+    REQUIRE_RENDERING();
+    // A pipe stands for /dev/null and terminals: written into, never
+    // replaced by a file of ours.
+    const std::string fifo = scratch_pdf() + ".fifo";
+    const RunResult run = run_command(
+        {"sh", "-c", "mkfifo \"$1\" && { timeout 20 head -c 5 \"$1\" & } && \"$2\" \"$3\" -o \"$1\"; s=$?; wait; "
+                     "[ -p \"$1\" ] && echo ' still a pipe'; rm -f \"$1\"; exit $s",
+         "sh", fifo, PDF_COMMAND, SOURCE + "/examples/scholars-mate.rec"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "%PDF- still a pipe\n");
+}
+
 TEST(TavrikPdf, WritesToStandardOutputWithoutAnOption) {
     REQUIRE_RENDERING();
     const RunResult result = run_command({PDF_COMMAND, SOURCE + "/examples/scholars-mate.rec"});
