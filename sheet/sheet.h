@@ -29,7 +29,13 @@ namespace tavrik {
 constexpr int BOARDS_PER_ROW = 3;
 constexpr int BOARDS_PER_PAGE = 18;
 
-constexpr std::size_t OUTPUT_BUFFER_SIZE = std::size_t{256} * 1024;
+// Large chunks for large sheets. A fuzzing build, which makes thousands
+// of short runs a second, takes a small buffer (TAVRIK_OUTPUT_BUFFER_KIB):
+// a large one costs it a mapping of fresh memory every run.
+#ifndef TAVRIK_OUTPUT_BUFFER_KIB
+#define TAVRIK_OUTPUT_BUFFER_KIB 256
+#endif
+constexpr std::size_t OUTPUT_BUFFER_SIZE = std::size_t{TAVRIK_OUTPUT_BUFFER_KIB} * 1024;
 
 // All output passes through one fixed buffer, handed to the stream in
 // large chunks. The first failed write is remembered (its errno in error)
