@@ -142,16 +142,19 @@ int page_count(const std::string& pdf) {
     return at == std::string::npos ? -1 : std::atoi(info.out.c_str() + at + 6);
 }
 
-Page first_page(const std::string& document) {
+// Page n (from 1) of a PDF; the first page of a PostScript document.
+Page page_of(const std::string& document, int n) {
     const TempFile image("");
     const RunResult gs = run_command({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE",
                                       "-sDEVICE=ppmraw", "-r" + std::to_string(DPI),
-                                      "-dFirstPage=1", "-dLastPage=1",
+                                      "-dFirstPage=" + std::to_string(n), "-dLastPage=" + std::to_string(n),
                                       "-sOutputFile=" + image.path(), document});
     if (gs.status != 0)
         throw std::runtime_error("gs could not render " + document + ": " + gs.err);
     return Page(read_file(image.path()));
 }
+
+Page first_page(const std::string& document) { return page_of(document, 1); }
 
 std::string scratch_pdf() {
     return ::testing::TempDir() + "tavrik-test-" + std::to_string(::getpid()) + ".pdf";
@@ -175,7 +178,12 @@ TEST(Prologue, SamplesRenderWithoutErrorOnAPageForEachEighteenDiagrams) {
         const RunResult result = make_pdf(c.record, pdf, c.range);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.err, "");
-        // A range without diagrams still makes one page.
+        // A range without diagrams still makes one page, and draws no
+        // graph page; any other has one after its diagrams.
+        EXPECT_EQ(page_count(pdf), c.diagrams == 0 ? 1 : (c.diagrams + 17) / 18 + 1);
+        std::vector<std::string> without = c.range;
+        without.emplace_back("--no-graphs");
+        ASSERT_EQ(make_pdf(c.record, pdf, without).status, 0);
         EXPECT_EQ(page_count(pdf), std::max(1, (c.diagrams + 17) / 18));
     }
     std::remove(pdf.c_str());
@@ -296,29 +304,31 @@ std::vector<std::string> numbers_in(const std::string& text) {
 TEST(Booklet, EachGameHasItsTitledPagesAndEveryPageItsNumber) {
     REQUIRE_RENDERING();
     const std::string pdf = scratch_pdf();
-    // 47 and 62 half-moves: three pages and four.
+    // 47 and 62 half-moves: three pages and four, each game with its
+    // graph page after them.
     const RunResult result = make_pdf(SOURCE + "/examples/self-play.pgn", pdf);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.err, "");
-    ASSERT_EQ(page_count(pdf), 7);
+    ASSERT_EQ(page_count(pdf), 9);
+    const std::string first = "Stockfish 15.1 \u2013 Stockfish 15.1, skill 3";
+    const std::string second = "Stockfish 15.1, skill 3 \u2013 Stockfish 15.1";
     const std::vector<std::string> tops = {
-        "Stockfish 15.1 \u2013 Stockfish 15.1, skill 3, Rapid self-play, 2026.12.08, 1-0",
-        "Stockfish 15.1 \u2013 Stockfish 15.1, skill 3",
-        "Stockfish 15.1 \u2013 Stockfish 15.1, skill 3",
-        "Stockfish 15.1, skill 3 \u2013 Stockfish 15.1, Engine match, 2026.12.08, 0-1",
-        "Stockfish 15.1, skill 3 \u2013 Stockfish 15.1",
-        "Stockfish 15.1, skill 3 \u2013 Stockfish 15.1",
-        "Stockfish 15.1, skill 3 \u2013 Stockfish 15.1"};
-    for (int page = 1; page <= 7; ++page) {
+        first + ", Rapid self-play, 2026.12.08, 1-0", first, first,
+        first + ", Rapid self-play, 2026.12.08, 1-0",
+        second + ", Engine match, 2026.12.08, 0-1", second, second, second,
+        second + ", Engine match, 2026.12.08, 0-1"};
+    for (int page = 1; page <= 9; ++page) {
         SCOPED_TRACE("page " + std::to_string(page));
         std::string top = text_in_band(pdf, page, 0, 40);
         top.erase(top.find_last_not_of("\n\f ") + 1);
         EXPECT_EQ(top, tops[static_cast<std::size_t>(page - 1)]);
         EXPECT_EQ(numbers_in(text_in_band(pdf, page, 755, 37)), std::vector<std::string>{std::to_string(page)});
+        const bool graph = page == 4 || page == 9;
+        EXPECT_EQ(text_in_band(pdf, page, 40, 30).find("Evaluation, from white") != std::string::npos, graph);
     }
 
     // One game alone, its pages numbered from 1.
-    ASSERT_EQ(make_pdf(SOURCE + "/examples/self-play.pgn", pdf, {"--game", "2"}).status, 0);
+    ASSERT_EQ(make_pdf(SOURCE + "/examples/self-play.pgn", pdf, {"--game", "2", "--no-graphs"}).status, 0);
     EXPECT_EQ(page_count(pdf), 4);
     EXPECT_EQ(numbers_in(text_in_band(pdf, 4, 755, 37)), std::vector<std::string>{"4"});
     std::remove(pdf.c_str());
@@ -332,7 +342,7 @@ TEST(Booklet, SanCaptionsMarkTheirSquaresInTheUsualCells) {
     // O-O-O is no legal move here: the PDF holds what came before it.
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "tavrik: " + game.path() + ": game 1 (A - B): move 3 O-O-O: no such legal move\n");
-    ASSERT_EQ(page_count(pdf), 1);
+    ASSERT_EQ(page_count(pdf), 2); // the diagrams' page and the graph's
     const Page page = first_page(pdf);
     std::remove(pdf.c_str());
     const Rgb light = page.square(1, "b3");
@@ -350,14 +360,16 @@ TEST(TavrikPdf, RefusesOptionsItDoesNotKnow) {
     REQUIRE_RENDERING();
     const std::string pdf = scratch_pdf();
     std::remove(pdf.c_str());
-    const std::string usage = "Usage: tavrik-pdf [--pgn] [--game N] file [start [end] ] [-o FILE] [-p PAPER]\n";
+    const std::string usage =
+        "Usage: tavrik-pdf [--pgn] [--game N] [--no-graphs] [--no-eval-bar] file [start [end] ] [-o FILE] "
+        "[-p PAPER]\n";
     const RunResult misspelt = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"--no-graph"});
     EXPECT_EQ(misspelt.status, 1);
     EXPECT_EQ(misspelt.err, "tavrik-pdf: unknown option '--no-graph'\n" + usage);
     EXPECT_NE(::access(pdf.c_str(), F_OK), 0);
     EXPECT_EQ(make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"-x"}).status, 1);
     // Negative numbers are still move numbers.
-    const RunResult negative = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"-3", "-1"});
+    const RunResult negative = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"-3", "-1", "--no-graphs"});
     EXPECT_EQ(negative.status, 0);
     EXPECT_EQ(page_count(pdf), 1);
     std::remove(pdf.c_str());
@@ -366,6 +378,7 @@ TEST(TavrikPdf, RefusesOptionsItDoesNotKnow) {
 // The first page of the prologue and body given, as raw RGB pixels at
 // 144 dpi on Letter, without anti-aliasing.
 std::string raw_first_page(const std::string& prologue, const std::string& body) {
+    // The body may begin with settings of the prologue.
     const TempFile document(read_file(prologue) + body + "TavrikEnd\n");
     const TempFile image("");
     const RunResult gs = run_command({"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=ppmraw",
@@ -424,7 +437,9 @@ TEST(Prologue, LooksAsItDidBeforeItsPiecesWereCached) {
         const std::string body = run_command(words).out;
         ASSERT_FALSE(body.empty());
         // The white lines of the black pieces alone make over a thousand.
-        EXPECT_LT(differing_pixels(raw_first_page(reference, body), raw_first_page(current, body)), 20);
+        EXPECT_LT(differing_pixels(raw_first_page(reference, body),
+                                   raw_first_page(current, "/EvalBars false def\n" + body)),
+                  20);
     }
 }
 
