@@ -443,6 +443,135 @@ TEST(Prologue, LooksAsItDidBeforeItsPiecesWereCached) {
     }
 }
 
+// Where the k-th diagram's board stands on its page, in laid-out points.
+double board_left(int k) { return 60 + 160.0 * (k % 3) + CENTRE_X; }
+double board_bottom(int k) { return 792 - 120.0 * (k / 3) - 100 + CENTRE_Y; }
+
+// White's share of the k-th diagram's evaluation bar, as drawn: the light
+// part of the bar's middle column against the whole.
+double bar_share(const Page& page, int k) {
+    const double x = board_left(k) + 8 * SQUARE + 4;
+    int light = 0;
+    int dark = 0;
+    for (double y = board_bottom(k) + 0.6; y < board_bottom(k) + 8 * SQUARE - 0.6; y += 0.25) {
+        const double l = page.at(x, y).luminance();
+        light += l > 0.8 ? 1 : 0;
+        dark += l < 0.35 ? 1 : 0;
+    }
+    return light + dark == 0 ? -1 : static_cast<double>(light) / (light + dark);
+}
+
+double expected_share(double score) { return 1 / (1 + std::pow(10.0, -score / 400)); }
+
+TEST(EvalBar, ShowsWhitesShareOfEveryScore) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    // Scores as recorded, from the mover's view: black's are turned.
+    const TempFile record(record_text({"e2e4 200 1 1 5 e7e5 200 1 1 5", "d2d4 99999 1 1 1 d7d5 99999 1 1 1",
+                                       "g1f3 0 1 1 0 b8c6 -300 1 1 9", "f1c4 -60 1 1 7 g8f6 0 1 1 4"}));
+    ASSERT_EQ(make_pdf(record.path(), pdf).status, 0);
+    const Page page = first_page(pdf);
+    const std::vector<double> expected = {expected_share(200), expected_share(-200), 1, 0,
+                                          0.5, expected_share(300), expected_share(-60), 0.5};
+    for (std::size_t k = 0; k < expected.size(); ++k)
+        EXPECT_NEAR(bar_share(page, static_cast<int>(k)), expected[k], 0.02) << "diagram " << k;
+
+    // No evaluation (score and time 0) is outlined dashed: gaps in the
+    // outline's right edge, which a known level score does not have.
+    const auto gaps = [&](int k) {
+        int n = 0;
+        const double x = board_left(k) + 8 * SQUARE + 2 + 4;
+        for (double y = board_bottom(k) + 2; y < board_bottom(k) + 8 * SQUARE - 2; y += 0.25)
+            n += page.at(x, y).luminance() > 0.8 ? 1 : 0;
+        return n;
+    };
+    EXPECT_GT(gaps(4), 20);
+    EXPECT_EQ(gaps(7), 0);
+
+    ASSERT_EQ(make_pdf(record.path(), pdf, {"--no-eval-bar"}).status, 0);
+    // Nothing dark where the bar would be.
+    EXPECT_EQ(bar_share(first_page(pdf), 1), 1) << "a bar with --no-eval-bar";
+    std::remove(pdf.c_str());
+}
+
+TEST(EvalBar, FindingsLabelsAndBarsKeepApart) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    // 2. d1d2 lands on white's own pawn: a finding with the third diagram.
+    const TempFile record(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1",
+                                       "d1d2 1 1 1 1 " + std::string(80, 'Z') + " 1 1 1 1"}));
+    ASSERT_EQ(make_pdf(record.path(), pdf).status, 0);
+    const Page page = first_page(pdf);
+    std::remove(pdf.c_str());
+    for (const int k : {2, 3}) {
+        SCOPED_TRACE(k);
+        const auto red = [](const Rgb& c) { return c.r > 0.6 && c.g < 0.3 && c.b < 0.3; };
+        double left_most = 1e9;
+        double right_most = -1e9;
+        for (double y = board_bottom(k) - 10; y < board_bottom(k) + 8 * SQUARE + 4; y += 0.5)
+            for (double x = board_left(k) - 10; x < board_left(k) + 165; x += 0.5)
+                if (red(page.at(x, y))) {
+                    left_most = std::min(left_most, x);
+                    right_most = std::max(right_most, x);
+                }
+        ASSERT_LT(left_most, 1e9) << "no finding shown";
+        // Right of the bar, and short of the next cell's rank digits.
+        EXPECT_GT(left_most, board_left(k) + 8 * SQUARE + 6.5);
+        EXPECT_LT(right_most, board_left(k) + 160 - 6);
+        // The bar is whole beside its finding.
+        EXPECT_GE(bar_share(page, k), 0);
+    }
+}
+
+// The middle of the k-th of n half-moves' columns on the graph page.
+double graph_x(int k, int n) { return 60 + (k + 0.5) * (470.0 / n) + CENTRE_X; }
+
+TEST(GraphPage, CurveFollowsTheScoresAndBarsTheTimes) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    // White's view rises steadily; white takes longer and longer, black
+    // shorter and shorter.
+    std::vector<std::string> lines;
+    constexpr int MOVES = 12;
+    for (int m = 0; m < MOVES; ++m) {
+        const std::vector<std::string> knights = {"g1f3", "g8f6", "f3g1", "f6g8"};
+        const int white = 40 * (2 * m);
+        const int black = 40 * (2 * m + 1);
+        lines.push_back(knights[m % 2 * 2] + " " + std::to_string(white) + " 1 1 " + std::to_string(10 * (m + 1)) +
+                        " " + knights[m % 2 * 2 + 1] + " " + std::to_string(-black) + " 1 1 " +
+                        std::to_string(10 * (MOVES - m)));
+    }
+    const TempFile record(record_text(lines));
+    ASSERT_EQ(make_pdf(record.path(), pdf).status, 0);
+    // 24 diagrams: two pages, and the graph's.
+    ASSERT_EQ(page_count(pdf), 3);
+    const Page page = page_of(pdf, 3);
+    std::remove(pdf.c_str());
+    constexpr int N = 2 * MOVES;
+
+    // The curve: the top of the light area above the midline.
+    const auto curve = [&](int k) {
+        for (double y = 770 + CENTRE_Y - 0.5; y > 620 + CENTRE_Y; y -= 0.25)
+            if (page.at(graph_x(k, N), y).luminance() > 0.9)
+                return y;
+        return 0.0;
+    };
+    for (int k = 0; k + 4 < N; k += 4)
+        EXPECT_LT(curve(k), curve(k + 4)) << "half-moves " << k << " and " << k + 4;
+
+    // A bar's top: the first dark pixel down from the top of its panel.
+    const auto bar_top = [&](int k, double panel_top, double panel_bottom) {
+        for (double y = panel_top + CENTRE_Y - 1; y > panel_bottom + CENTRE_Y; y -= 0.25)
+            if (page.at(graph_x(k, N), y).luminance() < 0.5)
+                return y;
+        return panel_bottom + CENTRE_Y;
+    };
+    for (int k = 0; k + 4 < N; k += 4) {
+        EXPECT_LT(bar_top(k, 410, 290), bar_top(k + 4, 410, 290)) << "white's half-move " << k;
+        EXPECT_GT(bar_top(k + 1, 250, 130), bar_top(k + 5, 250, 130)) << "black's half-move " << k + 1;
+    }
+}
+
 TEST(TavrikPdf, FailuresLeaveNoOutputFile) {
     REQUIRE_RENDERING();
     const std::string pdf = scratch_pdf();
