@@ -480,7 +480,7 @@ TEST(EvalBar, ShowsWhitesShareOfEveryScore) {
     // outline's right edge, which a known level score does not have.
     const auto gaps = [&](int k) {
         int n = 0;
-        const double x = board_left(k) + 8 * SQUARE + 2 + 4;
+        const double x = board_left(k) + 8 * SQUARE + 2 + 3.75; // just inside its edge
         for (double y = board_bottom(k) + 2; y < board_bottom(k) + 8 * SQUARE - 2; y += 0.25)
             n += page.at(x, y).luminance() > 0.8 ? 1 : 0;
         return n;
