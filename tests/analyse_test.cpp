@@ -2,6 +2,7 @@
 // engines (tests/engines) and, where it is installed, the real Stockfish.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -185,7 +186,7 @@ TEST(Analyse, AFailingEngineEndsTheRunWithOneLineAndNoOutput) {
         {"garbage", "answered 'bestmove' without a score (move 1 e2e4)"},
     };
     for (const Case& c : cases) {
-        const Analysis run = analyse({"--engine", ENGINES + c.engine, "--timeout", "1", "--jobs", "2",
+        const Analysis run = analyse({"--engine", ENGINES + c.engine, "--timeout", "1", "--jobs", "1",
                                       SOURCE + "/examples/scholars-mate.rec"});
         EXPECT_EQ(run.result.status, 1) << c.engine;
         EXPECT_EQ(run.result.out, "") << c.engine;
@@ -193,6 +194,16 @@ TEST(Analyse, AFailingEngineEndsTheRunWithOneLineAndNoOutput) {
         EXPECT_FALSE(run.engine_pids.empty()) << c.engine;
         expect_all_gone(run.engine_pids);
     }
+    // With two engines either may fail first: still one line, and the
+    // other engine is stopped too.
+    const Analysis two = analyse({"--engine", ENGINES + "dies-mid-search", "--jobs", "2",
+                                  SOURCE + "/examples/scholars-mate.rec"});
+    EXPECT_EQ(two.result.status, 1);
+    EXPECT_EQ(two.result.out, "");
+    EXPECT_EQ(two.result.err.rfind("tavrik-analyse: engine " + ENGINES + "dies-mid-search: was killed by signal 11", 0), 0U);
+    EXPECT_EQ(std::count(two.result.err.begin(), two.result.err.end(), '\n'), 1);
+    EXPECT_EQ(two.engine_pids.size(), 2U);
+    expect_all_gone(two.engine_pids);
     const RunResult missing = run_command({ANALYSE, "--engine", "/nonexistent/engine", SOURCE + "/examples/scholars-mate.rec"});
     EXPECT_EQ(missing.status, 1);
     EXPECT_EQ(missing.err, "tavrik-analyse: engine /nonexistent/engine: cannot run it: No such file or directory\n");
