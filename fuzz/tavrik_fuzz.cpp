@@ -251,13 +251,6 @@ std::int64_t expected_diagrams(const RangeArgs& args, std::int64_t count, std::i
     return std::max<std::int64_t>(0, end - start);
 }
 
-// The legal move a table entry holds.
-Move move_of(const HalfMove& half_move) {
-    return {from_square(half_move.move), to_square(half_move.move),
-            (half_move.flags & PROMOTION_BIT) ? static_cast<Piece>(half_move.flags & PROMOTION_PIECE_MASK)
-                                              : EMPTY};
-}
-
 // Every game played one by one, then the whole run over the same text.
 void fuzz_pgn(std::string& copy, const RangeArgs& args) {
     std::FILE* file = open_record(copy);
@@ -278,7 +271,7 @@ void fuzz_pgn(std::string& copy, const RangeArgs& args) {
         Board replayed = start;
         Board played = start;
         for (std::int64_t i = table.first; i < table.end(); ++i) {
-            const Move move = move_of(table.at(i));
+            const Move move = move_of(table.at(i).move, table.at(i).flags);
             const std::string& san = table.san[static_cast<std::size_t>(i - table.first)];
             const SanResolution again = resolve_san(played, san);
             check(again.problem == SanProblem::NONE && again.move == move, "SAN names another move", san);

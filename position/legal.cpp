@@ -353,6 +353,11 @@ void play_move(Board& board, Move move) {
 
 MoveCode code_of(Move move) { return make_move(move.from, move.to); }
 
+Move move_of(MoveCode code, MoveFlags flags) {
+    return {from_square(code), to_square(code),
+            (flags & PROMOTION_BIT) != 0 ? static_cast<Piece>(flags & PROMOTION_PIECE_MASK) : EMPTY};
+}
+
 MoveFlags flags_of(Move move) {
     return move.promotion == EMPTY ? MoveFlags{0}
                                    : static_cast<MoveFlags>(PROMOTION_BIT | move.promotion);

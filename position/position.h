@@ -134,6 +134,8 @@ void play_move(Board& board, Move move);
 // replay_half_move gives the position that play_move gives.
 MoveCode code_of(Move move);
 MoveFlags flags_of(Move move);
+// And back: the move that a code and its flags hold.
+Move move_of(MoveCode code, MoveFlags flags);
 
 // The position of a FEN text. The six fields are pieces, side, castling,
 // en passant, half-move clock and move number; the last two may be

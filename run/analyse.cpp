@@ -79,15 +79,6 @@ std::optional<std::int64_t> whole_number(const char* text, std::int64_t least) {
     return n;
 }
 
-bool ends_in_pgn_name(std::string_view name) {
-    if (name.size() < 4)
-        return false;
-    std::string end(name.substr(name.size() - 4));
-    for (char& c : end)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    return end == ".pgn";
-}
-
 // Returns what is wrong with the command line, empty if nothing.
 std::string parse_analyse_options(int argc, const char* const argv[], AnalyseOptions& options,
                                   bool& help) {
@@ -165,13 +156,6 @@ std::string uci_of(Move move) {
     return text;
 }
 
-Move move_of(const HalfMove& half_move) {
-    return {from_square(half_move.move), to_square(half_move.move),
-            (half_move.flags & PROMOTION_BIT) != 0
-                ? static_cast<Piece>(half_move.flags & PROMOTION_PIECE_MASK)
-                : EMPTY};
-}
-
 std::string label_of(const MoveTable& table, std::int64_t i) {
     return std::to_string((i + 1) / 2) + (i % 2 == 0 ? "... " : " ") + move_text_of(table, i);
 }
@@ -214,7 +198,7 @@ std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool reco
     Board board = start;
     Board rules = start;
     for (std::int64_t i = table.first; i < table.end(); ++i) {
-        const Move move = move_of(table.at(i));
+        const Move move = move_of(table.at(i).move, table.at(i).flags);
         std::string why;
         Board check;
         const bool playable = board_from_fen(fen_of(rules), check, why);
@@ -529,7 +513,7 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
         options.limits.depth = 16;
     if (options.jobs == 0)
         options.jobs = std::max<long>(1, ::sysconf(_SC_NPROCESSORS_ONLN));
-    const bool pgn = options.pgn || ends_in_pgn_name(options.file);
+    const bool pgn = options.pgn || is_pgn_name(options.file);
     if (options.game && !pgn)
         return usage(err, "--game chooses a game of a PGN file");
 
@@ -623,7 +607,7 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
             for (std::int64_t i = table.first; i < table.end(); ++i) {
                 const HalfMove& half_move = table.at(i);
                 table.san.push_back(searched[static_cast<std::size_t>(i - table.first)]
-                                        ? san_of(board, move_of(half_move))
+                                        ? san_of(board, move_of(half_move.move, half_move.flags))
                                         : move_text_of(table, i));
                 replay_half_move(board, table, i);
             }

@@ -42,15 +42,6 @@ int usage_error(std::FILE* out, std::FILE* err, const std::string& why) {
     return write_message(USAGE, out, err, 1);
 }
 
-bool ends_in_pgn(std::string_view name) {
-    if (name.size() < 4)
-        return false;
-    std::string end(name.substr(name.size() - 4));
-    for (char& c : end)
-        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
-    return end == ".pgn";
-}
-
 struct Options {
     bool pgn = false;
     bool to_record = false;
@@ -102,6 +93,15 @@ int run_on(std::FILE* file, const char* name, const Options& options, const Rang
 }
 
 } // namespace
+
+bool is_pgn_name(std::string_view name) {
+    if (name.size() < 4)
+        return false;
+    std::string end(name.substr(name.size() - 4));
+    for (char& c : end)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    return end == ".pgn";
+}
 
 int finish_output(Output& out, std::FILE* err) {
     if (flush_output(out))
@@ -184,7 +184,7 @@ int tavrik_main(int argc, const char* const argv[], std::FILE* in, std::FILE* ou
         return write_message(USAGE, out, err, 1);
 
     const std::string_view name = options.words[0];
-    options.pgn = options.pgn || options.to_record || ends_in_pgn(name);
+    options.pgn = options.pgn || options.to_record || is_pgn_name(name);
     if (options.game && !options.pgn)
         return usage_error(out, err, "--game chooses a game of a PGN file");
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "pgn/pgn.h"
 #include "position/position.h"
@@ -92,6 +93,10 @@ void write_record(const PgnGame& game, const MoveTable& table, Output& out);
 // The move lines of a record: coordinate text (with a promotion letter)
 // and the four numbers of each half-move, white's and black's to a line.
 void write_record_moves(const MoveTable& table, Output& out);
+
+// Whether a file of that name is read as PGN: its name ends in ".pgn",
+// in any case.
+bool is_pgn_name(std::string_view name);
 
 // Flushes the output: 0, or 1 after saying on err why it failed.
 int finish_output(Output& out, std::FILE* err);

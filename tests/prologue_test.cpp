@@ -445,7 +445,10 @@ TEST(Prologue, LooksAsItDidBeforeItsPiecesWereCached) {
 
 // Where the k-th diagram's board stands on its page, in laid-out points.
 double board_left(int k) { return 60 + 160.0 * (k % 3) + CENTRE_X; }
-double board_bottom(int k) { return 792 - 120.0 * (k / 3) - 100 + CENTRE_Y; }
+double board_bottom(int k) {
+    const int row = k / 3;
+    return 792 - 120.0 * row - 100 + CENTRE_Y;
+}
 
 // White's share of the k-th diagram's evaluation bar, as drawn: the light
 // part of the bar's middle column against the whole.
@@ -453,8 +456,9 @@ double bar_share(const Page& page, int k) {
     const double x = board_left(k) + 8 * SQUARE + 4;
     int light = 0;
     int dark = 0;
-    for (double y = board_bottom(k) + 0.6; y < board_bottom(k) + 8 * SQUARE - 0.6; y += 0.25) {
-        const double l = page.at(x, y).luminance();
+    // Every quarter point up the bar, clear of its ends.
+    for (int step = 3; step < 4 * 8 * SQUARE - 2; ++step) {
+        const double l = page.at(x, board_bottom(k) + step * 0.25).luminance();
         light += l > 0.8 ? 1 : 0;
         dark += l < 0.35 ? 1 : 0;
     }
@@ -481,8 +485,8 @@ TEST(EvalBar, ShowsWhitesShareOfEveryScore) {
     const auto gaps = [&](int k) {
         int n = 0;
         const double x = board_left(k) + 8 * SQUARE + 2 + 3.75; // just inside its edge
-        for (double y = board_bottom(k) + 2; y < board_bottom(k) + 8 * SQUARE - 2; y += 0.25)
-            n += page.at(x, y).luminance() > 0.8 ? 1 : 0;
+        for (int step = 8; step < 4 * 8 * SQUARE - 8; ++step)
+            n += page.at(x, board_bottom(k) + step * 0.25).luminance() > 0.8 ? 1 : 0;
         return n;
     };
     EXPECT_GT(gaps(4), 20);
@@ -508,9 +512,11 @@ TEST(EvalBar, FindingsLabelsAndBarsKeepApart) {
         const auto red = [](const Rgb& c) { return c.r > 0.6 && c.g < 0.3 && c.b < 0.3; };
         double left_most = 1e9;
         double right_most = -1e9;
-        for (double y = board_bottom(k) - 10; y < board_bottom(k) + 8 * SQUARE + 4; y += 0.5)
-            for (double x = board_left(k) - 10; x < board_left(k) + 165; x += 0.5)
-                if (red(page.at(x, y))) {
+        // Every half point of the cell and a little beyond.
+        for (int row = 0; row < 2 * (8 * SQUARE + 14); ++row)
+            for (int column = 0; column < 2 * 175; ++column)
+                if (const double x = board_left(k) - 10 + column * 0.5;
+                    red(page.at(x, board_bottom(k) - 10 + row * 0.5))) {
                     left_most = std::min(left_most, x);
                     right_most = std::max(right_most, x);
                 }
@@ -537,8 +543,8 @@ TEST(GraphPage, CurveFollowsTheScoresAndBarsTheTimes) {
         const std::vector<std::string> knights = {"g1f3", "g8f6", "f3g1", "f6g8"};
         const int white = 40 * (2 * m);
         const int black = 40 * (2 * m + 1);
-        lines.push_back(knights[m % 2 * 2] + " " + std::to_string(white) + " 1 1 " + std::to_string(10 * (m + 1)) +
-                        " " + knights[m % 2 * 2 + 1] + " " + std::to_string(-black) + " 1 1 " +
+        lines.push_back(knights[static_cast<std::size_t>(m % 2 * 2)] + " " + std::to_string(white) + " 1 1 " + std::to_string(10 * (m + 1)) +
+                        " " + knights[static_cast<std::size_t>(m % 2 * 2 + 1)] + " " + std::to_string(-black) + " 1 1 " +
                         std::to_string(10 * (MOVES - m)));
     }
     const TempFile record(record_text(lines));
@@ -551,8 +557,8 @@ TEST(GraphPage, CurveFollowsTheScoresAndBarsTheTimes) {
 
     // The curve: the top of the light area above the midline.
     const auto curve = [&](int k) {
-        for (double y = 770 + CENTRE_Y - 0.5; y > 620 + CENTRE_Y; y -= 0.25)
-            if (page.at(graph_x(k, N), y).luminance() > 0.9)
+        for (int step = 2; step < 4 * 150; ++step)
+            if (const double y = 770 + CENTRE_Y - step * 0.25; page.at(graph_x(k, N), y).luminance() > 0.9)
                 return y;
         return 0.0;
     };
@@ -561,8 +567,8 @@ TEST(GraphPage, CurveFollowsTheScoresAndBarsTheTimes) {
 
     // A bar's top: the first dark pixel down from the top of its panel.
     const auto bar_top = [&](int k, double panel_top, double panel_bottom) {
-        for (double y = panel_top + CENTRE_Y - 1; y > panel_bottom + CENTRE_Y; y -= 0.25)
-            if (page.at(graph_x(k, N), y).luminance() < 0.5)
+        for (int step = 4; step < 4 * (panel_top - panel_bottom); ++step)
+            if (const double y = panel_top + CENTRE_Y - step * 0.25; page.at(graph_x(k, N), y).luminance() < 0.5)
                 return y;
         return panel_bottom + CENTRE_Y;
     };
@@ -608,10 +614,11 @@ TEST(TavrikPdf, WritesIntoAnOutputThatIsNoRegularFile) {
     // A pipe stands for /dev/null and terminals: written into, never
     // replaced by a file of ours.
     const std::string fifo = scratch_pdf() + ".fifo";
-    const RunResult run = run_command(
-        {"sh", "-c", "mkfifo \"$1\" && { timeout 20 head -c 5 \"$1\" & } && \"$2\" \"$3\" -o \"$1\"; s=$?; wait; "
-                     "[ -p \"$1\" ] && echo ' still a pipe'; rm -f \"$1\"; exit $s",
-         "sh", fifo, PDF_COMMAND, SOURCE + "/examples/scholars-mate.rec"});
+    const std::string script =
+        "mkfifo \"$1\" && { timeout 20 head -c 5 \"$1\" & } && \"$2\" \"$3\" -o \"$1\"; s=$?; wait; "
+        "[ -p \"$1\" ] && echo ' still a pipe'; rm -f \"$1\"; exit $s";
+    const RunResult run =
+        run_command({"sh", "-c", script, "sh", fifo, PDF_COMMAND, SOURCE + "/examples/scholars-mate.rec"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "%PDF- still a pipe\n");
 }
