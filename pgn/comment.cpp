@@ -82,7 +82,7 @@ std::optional<std::int64_t> clock_time(Scanner& s) {
             return std::nullopt;
         if (s.peek() == ':') {
             ++s.pos;
-            total = (total + *whole) * 60;
+            total = std::min((total + *whole) * 60, NUMBER_CAP);
             continue;
         }
         s.pos = start;

@@ -180,6 +180,9 @@ TEST(CommentValues, ServerForms) {
     EXPECT_EQ(values_of("[%emt 0:00:01.5]").spent_ms, 1500);
     EXPECT_EQ(values_of("text [%evalx 3] [%eval]").score, std::nullopt);
     EXPECT_EQ(values_of("[%clk]").clock_ms, std::nullopt);
+    // Absurd clocks are capped, not overflowed (a fuzzer's finding).
+    EXPECT_GT(values_of("[%clk 3600000000000000000:0:0]").clock_ms, 0);
+    EXPECT_GT(values_of("[%emt 999999999999999999:59:59.999]").spent_ms, 0);
     // An engine comment before a server's value comes first.
     EXPECT_EQ(values_of("+1.00/10 2s [%eval -3.00] [%emt 0:00:05]").score, 100);
     EXPECT_EQ(values_of("+1.00/10 2s [%eval -3.00] [%emt 0:00:05]").spent_ms, 2000);
