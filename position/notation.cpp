@@ -269,6 +269,15 @@ bool board_from_fen(std::string_view fen, Board& board, std::string& why) {
             return false;
         }
         board.en_passant = make_square(fields[3][0] - 'a', fields[3][1] - '1');
+        // Only a pawn that has just stepped two squares past it can be
+        // taken there; a field that says otherwise is passed over.
+        const int ahead = board.side == WHITE ? -8 : 8;
+        const auto at = [&](Square s) { return static_cast<std::size_t>(s); };
+        const Square pawn = board.en_passant + ahead;
+        const Square start = board.en_passant - ahead;
+        if (board.piece[at(pawn)] != PAWN || board.colour[at(pawn)] != board.opponent ||
+            board.piece[at(board.en_passant)] != EMPTY || board.piece[at(start)] != EMPTY)
+            board.en_passant = NO_SQUARE;
     }
     board.fullmove = 1;
     if (fields.size() >= 6) {

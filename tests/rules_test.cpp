@@ -166,8 +166,14 @@ TEST(San, TakesEnPassant) {
     EXPECT_EQ(canonical(board, "exd6"), "exd6");
     play_move(board, resolve_san(board, "exd6").move);
     EXPECT_EQ(fen_of(board), "4k3/8/3P4/8/8/8/8/4K3 b - - 0 1");
-    // Without the en passant square there is nothing to take.
+    // Without the en passant square there is nothing to take, nor with
+    // one that no pawn has just passed (a fuzzer's finding: the knight
+    // on d5 was taken as if it were a pawn).
     EXPECT_EQ(resolved(from_fen("4k3/8/8/3pP3/8/8/8/4K3 w - - 0 1"), "exd6"), "no such legal move");
+    EXPECT_EQ(resolved(from_fen("4k3/8/8/3nP3/8/8/8/4K3 w - d6 0 1"), "exd6"), "no such legal move");
+    EXPECT_EQ(resolved(from_fen("4k3/3p4/8/3pP3/8/8/8/4K3 w - d6 0 1"), "exd6"), "no such legal move");
+    EXPECT_EQ(fen_of(from_fen("4k3/8/8/3nP3/8/8/8/4K3 w - d6 0 1")), "4k3/8/8/3nP3/8/8/8/4K3 w - - 0 1");
+    EXPECT_EQ(resolved(from_fen("4k3/8/8/8/3Pp3/8/8/4K3 b - d3 0 1"), "exd3"), "e4d3");
 }
 
 TEST(San, CastlesInBothNotationsOnBothSides) {
