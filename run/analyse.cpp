@@ -160,38 +160,16 @@ std::string label_of(const MoveTable& table, std::int64_t i) {
     return std::to_string((i + 1) / 2) + (i % 2 == 0 ? "... " : " ") + move_text_of(table, i);
 }
 
-// A record's rules board: castling rights and the en passant square kept
-// as far as the moves allow. A move played as recorded that breaks the
-// rules leaves only what the pieces still allow.
-void follow_rules(Board& rules, const Board& replayed, std::optional<Move> legal) {
-    if (legal) {
-        play_move(rules, *legal);
-        return;
-    }
-    const unsigned castling = rules.castling;
-    rules = replayed;
-    rules.castling = castling;
-    rules.en_passant = NO_SQUARE;
-    const auto home = [&](int file, int rank, Piece piece, Colour colour) {
-        const auto s = static_cast<std::size_t>(make_square(file, rank));
-        return rules.piece[s] == piece && rules.colour[s] == colour;
-    };
-    if (!home(4, 0, KING, WHITE) || !home(7, 0, ROOK, WHITE))
-        rules.castling &= ~unsigned{WHITE_OO};
-    if (!home(4, 0, KING, WHITE) || !home(0, 0, ROOK, WHITE))
-        rules.castling &= ~unsigned{WHITE_OOO};
-    if (!home(4, 7, KING, BLACK) || !home(7, 7, ROOK, BLACK))
-        rules.castling &= ~unsigned{BLACK_OO};
-    if (!home(4, 7, KING, BLACK) || !home(0, 7, ROOK, BLACK))
-        rules.castling &= ~unsigned{BLACK_OOO};
-}
-
 bool is_legal(const Board& board, Move move) {
     const MoveList legal = legal_moves(board);
     return std::find(legal.begin(), legal.end(), move) != legal.end();
 }
 
 // The tasks of a game, and a line on err for every move not searched.
+// A record's moves are replayed as recorded; beside that board runs the
+// position as the rules see it, with castling rights and the en passant
+// square, which a move that breaks the rules leaves to what the pieces
+// still allow.
 std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool recorded, const char* name,
                            std::FILE* err) {
     std::vector<Task> tasks;
@@ -199,24 +177,34 @@ std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool reco
     Board rules = start;
     for (std::int64_t i = table.first; i < table.end(); ++i) {
         const Move move = move_of(table.at(i).move, table.at(i).flags);
+        // Read back from its FEN, the position is checked and its rights
+        // pruned as the engine will take them.
         std::string why;
-        Board check;
-        const bool playable = board_from_fen(fen_of(rules), check, why);
-        const bool legal = playable && (table.at(i).flags & INVALID_BIT) == 0 && is_legal(rules, move);
+        Board position;
+        const bool playable = board_from_fen(fen_of(rules), position, why);
+        const bool legal = playable && (table.at(i).flags & INVALID_BIT) == 0 && is_legal(position, move);
         if (legal)
-            tasks.push_back({i, fen_of(rules), uci_of(move), label_of(table, i)});
+            tasks.push_back({i, fen_of(position), uci_of(move), label_of(table, i)});
         const ReplayFindings findings = recorded ? replay_half_move(board, table, i) : 0;
         if (!recorded)
             play_move(board, move);
-        if (!legal) {
-            const char* reason = !playable                       ? why.c_str()
-                                 : (findings & NO_MOVE_NAMED) != 0 ? "the text names no move"
-                                 : findings != 0                  ? "the move does not fit the position"
-                                                                  : "the move is not legal here";
+        if (legal) {
+            rules = position;
+            play_move(rules, move);
+        } else {
+            const std::string reason = !playable                       ? why
+                                       : (findings & NO_MOVE_NAMED) != 0 ? "the text names no move"
+                                       : findings != 0                  ? "the move does not fit the position"
+                                                                        : "the move is not legal here";
             std::fprintf(err, "tavrik-analyse: %s: move %s not analysed: %s\n", name,
-                         label_of(table, i).c_str(), reason);
+                         label_of(table, i).c_str(), reason.c_str());
+            const unsigned castling = playable ? position.castling : rules.castling;
+            const std::int64_t fullmove = rules.fullmove + (rules.side == BLACK ? 1 : 0);
+            rules = board;
+            rules.castling = castling;
+            rules.en_passant = NO_SQUARE;
+            rules.fullmove = fullmove;
         }
-        follow_rules(rules, board, legal ? std::optional<Move>(move) : std::nullopt);
     }
     return tasks;
 }
