@@ -262,12 +262,7 @@ void Engine::take_output() {
             return;
         }
         // The end of its output: it has ended, or is about to.
-        for (int k = 0; k < 50 && !reaped_; ++k) {
-            if (::waitpid(pid_, &wait_status_, WNOHANG) == pid_)
-                reaped_ = true;
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+        reap_soon();
         failure_ = reaped_ ? describe_status(wait_status_) : "closed its output";
         return;
     }
@@ -374,15 +369,17 @@ void Engine::stop(Clock::duration grace) {
     pid_ = -1;
 }
 
-std::string Engine::how_it_ended() {
-    if (!reaped_ && pid_ >= 0) {
-        for (int k = 0; k < 50 && !reaped_; ++k) {
-            if (::waitpid(pid_, &wait_status_, WNOHANG) == pid_)
-                reaped_ = true;
-            else
-                std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
+void Engine::reap_soon() {
+    for (int k = 0; k < 50 && !reaped_ && pid_ >= 0; ++k) {
+        if (::waitpid(pid_, &wait_status_, WNOHANG) == pid_)
+            reaped_ = true;
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
+}
+
+std::string Engine::how_it_ended() {
+    reap_soon();
     return reaped_ ? describe_status(wait_status_) : "stopped reading its input";
 }
 

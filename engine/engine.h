@@ -117,6 +117,8 @@ private:
     [[nodiscard]] bool has_line() const;
     // Reads what is there to read without waiting; notes a failure.
     void take_output();
+    // Reaps the process if it ends within about 0.1 s.
+    void reap_soon();
 
     pid_t pid_ = -1;
     int to_engine_ = -1;

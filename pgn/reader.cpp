@@ -21,15 +21,6 @@ bool is_result(std::string_view token) {
     return token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*";
 }
 
-// At most the first 40 bytes of the text, printable, for a message.
-std::string excerpt(std::string_view text) {
-    std::string out(text.substr(0, 40));
-    for (char& c : out)
-        if (c < ' ' || c > '~')
-            c = '?';
-    return text.size() > 40 ? out + "..." : out;
-}
-
 } // namespace
 
 std::string tag_value(const PgnGame& game, std::string_view name) {
@@ -100,7 +91,7 @@ bool PgnReader::read_tag(PgnGame& game) {
     const std::string_view line = line_;
     const std::size_t start = pos_;
     const auto broken = [&](const char* why) {
-        game.damage = std::string(why) + " in " + excerpt(line.substr(start));
+        game.damage = std::string(why) + " in " + printable_excerpt(line.substr(start));
         return false;
     };
     ++pos_;

@@ -12,10 +12,6 @@ std::string move_number_text(const Board& board) {
     return std::to_string(board.fullmove) + (board.side == BLACK ? "..." : "");
 }
 
-std::string printable_excerpt(std::string_view text) {
-    return printable_text(text.substr(0, 40)) + (text.size() > 40 ? "..." : "");
-}
-
 } // namespace
 
 std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {

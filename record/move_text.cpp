@@ -68,6 +68,18 @@ std::string printable_text(std::string_view text) {
     return out;
 }
 
+std::string printable_excerpt(std::string_view text) {
+    return printable_text(text.substr(0, 40)) + (text.size() > 40 ? "..." : "");
+}
+
+std::string coordinate_text(MoveCode move, MoveFlags flags) {
+    const std::array<char, 4> squares = move_coordinates(from_square(move), to_square(move));
+    std::string text(squares.data(), squares.size());
+    if (flags & PROMOTION_BIT)
+        text += PROMOTION_LETTERS[flags & PROMOTION_PIECE_MASK];
+    return text;
+}
+
 std::string move_text_of(const MoveTable& table, std::int64_t i) {
     if (!table.san.empty())
         return table.san[static_cast<std::size_t>(i - table.first)];

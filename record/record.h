@@ -43,6 +43,14 @@ std::string format_move(Square from, Square to);
 // write inside a line of output.
 std::string printable_text(std::string_view text);
 
+// The printable text of at most its first 40 bytes, "..." after a longer
+// one: a piece of input to quote in a message.
+std::string printable_excerpt(std::string_view text);
+
+// The move text a record writes for a move: coordinate text and a
+// lower-case promotion letter, e7e8q, which is also how UCI writes it.
+std::string coordinate_text(MoveCode move, MoveFlags flags);
+
 struct HalfMove {
     MoveCode move = 0;
     MoveFlags flags = 0;

@@ -148,14 +148,6 @@ std::string parse_analyse_options(int argc, const char* const argv[], AnalyseOpt
 }
 
 // The UCI text of a move: coordinates and a lower-case promotion letter.
-std::string uci_of(Move move) {
-    const std::array<char, 4> squares = move_coordinates(move.from, move.to);
-    std::string text(squares.data(), squares.size());
-    if (move.promotion != EMPTY)
-        text += " pnbrqk"[move.promotion];
-    return text;
-}
-
 std::string label_of(const MoveTable& table, std::int64_t i) {
     return std::to_string((i + 1) / 2) + (i % 2 == 0 ? "... " : " ") + move_text_of(table, i);
 }
@@ -184,7 +176,7 @@ std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool reco
         const bool playable = board_from_fen(fen_of(rules), position, why);
         const bool legal = playable && (table.at(i).flags & INVALID_BIT) == 0 && is_legal(position, move);
         if (legal)
-            tasks.push_back({i, fen_of(position), uci_of(move), label_of(table, i)});
+            tasks.push_back({i, fen_of(position), coordinate_text(code_of(move), flags_of(move)), label_of(table, i)});
         const ReplayFindings findings = recorded ? replay_half_move(board, table, i) : 0;
         if (!recorded)
             play_move(board, move);

@@ -13,12 +13,6 @@ namespace tavrik {
 
 namespace {
 
-void report_game(std::FILE* err, const char* name, const PgnGame& game, const std::string& why,
-                 const char* program = "tavrik") {
-    std::fprintf(err, "%s: %s: game %lld (%s): %s\n", program, name, static_cast<long long>(game.number),
-                 printable_text(players_of(game)).c_str(), why.c_str());
-}
-
 std::string games_held(std::int64_t count) {
     return "the file holds " + std::to_string(count) + (count == 1 ? " game" : " games");
 }
@@ -60,11 +54,7 @@ int read_failure(std::FILE* err, const char* name, const PgnReader& reader,
 // Numbers as a record writes them: the move text, then score, number2,
 // number3 and time.
 void put_record_half_move(Output& out, const HalfMove& half_move) {
-    const std::array<char, 4> squares =
-        move_coordinates(from_square(half_move.move), to_square(half_move.move));
-    put_text(out, std::string_view(squares.data(), squares.size()));
-    if (half_move.flags & PROMOTION_BIT)
-        put_text(out, std::string_view(" pnbrqk").substr(half_move.flags & PROMOTION_PIECE_MASK, 1));
+    put_text(out, coordinate_text(half_move.move, half_move.flags));
     for (const std::int64_t n : {half_move.score, half_move.number2, half_move.number3, half_move.time}) {
         put_text(out, " ");
         put_number(out, n);
@@ -113,7 +103,7 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
     const auto print_one = [&]() {
         const std::string fault = play_pgn_game(game, start, table);
         if (!fault.empty()) {
-            report_game(err, pgn_name, game, fault);
+            report_pgn_game(err, pgn_name, game, fault);
             status = 1;
         }
         // A game refused before its first move has nothing to show.
@@ -180,7 +170,8 @@ bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::
 
 void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why,
                      const char* program) {
-    report_game(err, pgn_name, game, why, program);
+    std::fprintf(err, "%s: %s: game %lld (%s): %s\n", program, pgn_name, static_cast<long long>(game.number),
+                 printable_text(players_of(game)).c_str(), why.c_str());
 }
 
 int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
@@ -192,13 +183,13 @@ int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::in
     MoveTable table;
     Board start;
     if (const std::string fault = play_pgn_game(game, start, table); !fault.empty()) {
-        report_game(err, pgn_name, game, fault);
+        report_pgn_game(err, pgn_name, game, fault);
         return 1;
     }
     Board standard;
     setup_board(standard);
     if (fen_of(start) != fen_of(standard)) {
-        report_game(err, pgn_name, game,
+        report_pgn_game(err, pgn_name, game,
                     "starts from a set-up position, which a record cannot hold; print it as PGN");
         return 1;
     }

@@ -84,7 +84,7 @@ bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::
 
 // "PROGRAM: NAME: game N (White - Black): why" on err.
 void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why,
-                     const char* program);
+                     const char* program = "tavrik");
 
 // A game as a record: the header lines "White - Black, Event, Date" and
 // the result, then its moves.
