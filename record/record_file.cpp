@@ -1,4 +1,5 @@
 // The record file reader: header lines, then move lines into the table.
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -81,6 +82,26 @@ void reserve_for_lines(std::FILE* file, MoveTable& table) {
 
 } // namespace
 
+constexpr std::size_t HUGE_PAGE = std::size_t{2} << 20;
+
+void* allocate_table_memory(std::size_t bytes) {
+    void* block = nullptr;
+    if (bytes < HUGE_PAGE) {
+        block = std::malloc(bytes);
+    } else {
+        const std::size_t size = (bytes + HUGE_PAGE - 1) / HUGE_PAGE * HUGE_PAGE;
+        block = std::aligned_alloc(HUGE_PAGE, size);
+        // Only advice: where huge pages are off, the table is as before.
+        if (block != nullptr)
+            ::madvise(block, size, MADV_HUGEPAGE);
+    }
+    if (block == nullptr)
+        throw std::bad_alloc();
+    return block;
+}
+
+void free_table_memory(void* block) noexcept { std::free(block); }
+
 LineReader::~LineReader() { std::free(buffer_); }
 
 bool LineReader::next(std::FILE* file, std::string_view& line) {
@@ -127,6 +148,11 @@ std::int64_t parse_decimal(const char* text) {
     constexpr auto max = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
     const std::uint64_t limit = negative ? max + 1 : max;
     std::uint64_t magnitude = 0;
+    // Eighteen digits cannot overflow, so only longer numbers pay for the
+    // division that guards against it.
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9' && digits < 18; ++text, ++digits)
+        magnitude = magnitude * 10 + static_cast<std::uint64_t>(*text - '0');
     for (; *text >= '0' && *text <= '9'; ++text) {
         const auto digit = static_cast<std::uint64_t>(*text - '0');
         magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -124,9 +125,27 @@ TEST(ParseDecimal, AgreesWithStrtollAtTheEdges) {
          {"9223372036854775807", "9223372036854775808", "9223372036854775810",
           "-9223372036854775808", "-9223372036854775809", "-9223372036854775818",
           "18446744073709551616", "922337203685477580", " \n\v\f\r-3", "--3", "-", "+-1",
-          "- 5", "0x1f", "00012", "-0", "1e5", "\0015", "7\t8"}) {
+          "- 5", "0x1f", "00012", "-0", "1e5", "\0015", "7\t8", "999999999999999999",
+          "9999999999999999999", "-999999999999999999", "0000000000000000009223372036854775807",
+          "00000000000000000000009223372036854775808", "-00000000000000000009223372036854775809"}) {
         SCOPED_TRACE(text);
         EXPECT_EQ(parse_decimal(text), std::strtoll(text, nullptr, 10));
+    }
+}
+
+TEST(TableMemory, LargeBlocksAreAlignedToHugePagesAndUsable) {
+    constexpr std::size_t MIB = std::size_t{1} << 20;
+    for (const std::size_t bytes : {std::size_t{40}, MIB, 2 * MIB, 5 * MIB + 3}) {
+        SCOPED_TRACE(bytes);
+        auto* block = static_cast<unsigned char*>(allocate_table_memory(bytes));
+        ASSERT_NE(block, nullptr);
+        if (bytes >= 2 * MIB) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % (2 * MIB), 0U);
+        }
+        block[0] = 1;
+        block[bytes - 1] = 2;
+        EXPECT_EQ(block[0] + block[bytes - 1], 3);
+        free_table_memory(block);
     }
 }
 
