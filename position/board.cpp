@@ -53,7 +53,20 @@ void move_castling_rook(Board& board, Square from, Square to) {
 
 } // namespace
 
+namespace {
+
+void forget_king_on(Board& board, Square s) {
+    for (Square& king : board.king)
+        if (king == s)
+            king = NO_SQUARE;
+}
+
+} // namespace
+
 void put_piece(Board& board, Square s, Piece piece, Colour colour) {
+    forget_king_on(board, s);
+    if (piece == KING)
+        board.king[colour] = s;
     board.piece[static_cast<std::size_t>(s)] = piece;
     board.colour[static_cast<std::size_t>(s)] = colour;
     const std::string_view letters = colour == BLACK ? BLACK_LETTERS : WHITE_LETTERS;
@@ -61,6 +74,7 @@ void put_piece(Board& board, Square s, Piece piece, Colour colour) {
 }
 
 void clear_square(Board& board, Square s) {
+    forget_king_on(board, s);
     board.piece[static_cast<std::size_t>(s)] = EMPTY;
     board.colour[static_cast<std::size_t>(s)] = NO_COLOUR;
     board.letters[letter_index(s)] = ' ';

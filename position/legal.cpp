@@ -271,13 +271,6 @@ bool is_attacked(const Board& board, Square s, Colour by) {
     return slides_to_s(ROOK_RAYS, ROOK) || slides_to_s(BISHOP_RAYS, BISHOP);
 }
 
-Square king_square(const Board& board, Colour colour) {
-    for (Square s = 0; s < SQUARE_COUNT; ++s)
-        if (holds(board, s, KING, colour))
-            return s;
-    return NO_SQUARE;
-}
-
 bool in_check(const Board& board, Colour colour) {
     const Square king = king_square(board, colour);
     return king != NO_SQUARE && is_attacked(board, king, opponent_of(colour));
@@ -302,6 +295,14 @@ MoveList legal_moves(const Board& board) {
 bool has_legal_move(const Board& board) {
     MoveList some;
     Search search = search_for(board, some);
+    // This is asked after every check: a king that steps out of it is the
+    // usual answer, so its squares are tried before the whole board.
+    if (search.king != NO_SQUARE)
+        for (const Square to : KING_FROM[static_cast<std::size_t>(search.king)]) {
+            add_legal_moves_to(search, KING, to);
+            if (some.size > 0)
+                return true;
+        }
     for (Square to = 0; to < SQUARE_COUNT; ++to)
         for (const Piece piece : {KING, PAWN, KNIGHT, BISHOP, ROOK, QUEEN}) {
             add_legal_moves_to(search, piece, to);

@@ -44,6 +44,12 @@ struct Board {
     std::array<char, LETTERS_SIZE> letters{};
     Colour side = WHITE;
     Colour opponent = BLACK;
+    // The square each colour's king was last put on, NO_SQUARE once that
+    // square is cleared or taken by another piece; kept by put_piece and
+    // clear_square. Exact while a side has at most one king, as in every
+    // position the rules of chess play from; a replayed record may hold
+    // more, and nothing there asks.
+    std::array<Square, 2> king{NO_SQUARE, NO_SQUARE};
     // Kept by play_move and set from FEN, for legal move generation; the
     // replay of records neither needs nor keeps them.
     unsigned castling = 0;        // CastlingRight bits
@@ -109,8 +115,11 @@ struct MoveList {
 // Whether a piece of colour `by` attacks square s.
 bool is_attacked(const Board& board, Square s, Colour by);
 
-// The square of colour's king, NO_SQUARE when it has none.
-Square king_square(const Board& board, Colour colour);
+// The square of colour's king, NO_SQUARE when it has none (see
+// Board::king).
+inline Square king_square(const Board& board, Colour colour) {
+    return board.king[colour];
+}
 
 bool in_check(const Board& board, Colour colour);
 

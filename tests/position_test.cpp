@@ -68,6 +68,30 @@ void expect_invariant(const Board& board) {
         const char letter = board.letters[letter_index(static_cast<Square>(s))];
         EXPECT_EQ(letter, (board.colour[s] == BLACK ? " pnbrqk" : " PNBRQK")[board.piece[s]]);
     }
+    // The kept king square names a king of its colour, or none.
+    for (const Colour colour : {WHITE, BLACK}) {
+        const Square king = board.king[colour];
+        if (king != NO_SQUARE) {
+            EXPECT_EQ(board.piece[static_cast<std::size_t>(king)], KING) << colour;
+            EXPECT_EQ(board.colour[static_cast<std::size_t>(king)], colour);
+        }
+    }
+}
+
+TEST(Board, KeepsEachKingsSquareThroughMovesAndCaptures) {
+    Board board;
+    setup_board(board);
+    EXPECT_EQ(king_square(board, WHITE), make_square(4, 0));
+    EXPECT_EQ(king_square(board, BLACK), make_square(4, 7));
+    put_piece(board, make_square(4, 1), KING, WHITE);
+    clear_square(board, make_square(4, 0));
+    EXPECT_EQ(king_square(board, WHITE), make_square(4, 1));
+    // Taken by a piece of either colour, or cleared: no king any more.
+    put_piece(board, make_square(4, 1), QUEEN, BLACK);
+    EXPECT_EQ(king_square(board, WHITE), NO_SQUARE);
+    clear_square(board, make_square(4, 7));
+    EXPECT_EQ(king_square(board, BLACK), NO_SQUARE);
+    EXPECT_EQ(king_square(board, WHITE), NO_SQUARE);
 }
 
 TEST(SetupBoard, PutsThePiecesOnTheirStartingSquares) {
