@@ -50,29 +50,52 @@ void check(bool ok, const char* what, std::string_view detail = {}) {
         fail(what, detail);
 }
 
-// A stream writing into memory, read back as text once closed.
+// A stream writing into memory, read back as text once closed. Its text
+// keeps its capacity from run to run, and the stream is unbuffered (the
+// program buffers its own output), so that a run costs no large
+// allocations: under AddressSanitizer each would be fresh memory.
 class MemoryStream {
 public:
-    MemoryStream() : file_(open_memstream(&data_, &size_)) { check(file_ != nullptr, "open_memstream"); }
+    explicit MemoryStream(std::string& text) : text_(text) {
+        text_.clear();
+        file_ = fopencookie(this, "w", {nullptr, &MemoryStream::write, nullptr, nullptr});
+        check(file_ != nullptr && std::setvbuf(file_, nullptr, _IONBF, 0) == 0, "fopencookie");
+    }
     MemoryStream(const MemoryStream&) = delete;
     MemoryStream& operator=(const MemoryStream&) = delete;
     ~MemoryStream() {
         if (file_ != nullptr)
             std::fclose(file_);
-        std::free(data_);
     }
     [[nodiscard]] std::FILE* file() const { return file_; }
-    std::string text() {
+    // The text written, valid until the next stream over the same text.
+    std::string_view text() {
         std::fclose(file_);
         file_ = nullptr;
-        return {data_, size_};
+        return text_;
     }
 
 private:
-    char* data_ = nullptr;
-    std::size_t size_ = 0;
-    std::FILE* file_;
+    static ssize_t write(void* cookie, const char* data, std::size_t size) {
+        static_cast<MemoryStream*>(cookie)->text_.append(data, size);
+        return static_cast<ssize_t>(size);
+    }
+
+    std::string& text_;
+    std::FILE* file_ = nullptr;
 };
+
+// Texts reused by every run; see MemoryStream.
+struct Texts {
+    std::string input;
+    std::string sheet;
+    std::string walked;
+    std::string complaints;
+};
+Texts& texts() {
+    static Texts reused;
+    return reused;
+}
 
 // The record as a stream to read from. fmemopen wants a writable buffer
 // even to read, so it is given a copy, which must outlive the stream.
@@ -92,6 +115,24 @@ void check_board(const Board& board) {
     }
     for (std::size_t k = 8; k < LETTERS_SIZE; k += 9)
         check(board.letters[k] == ';', "rank separator lost");
+    // The kept king square: the king's when there is one, none when there
+    // is none, and with several, one of them or none.
+    for (const Colour colour : {WHITE, BLACK}) {
+        int kings = 0;
+        Square last = NO_SQUARE;
+        for (Square s = 0; s < SQUARE_COUNT; ++s)
+            if (board.piece[static_cast<std::size_t>(s)] == KING && board.colour[static_cast<std::size_t>(s)] == colour) {
+                ++kings;
+                last = s;
+            }
+        const Square kept = board.king[colour];
+        if (kings <= 1)
+            check(kept == last, "king square out of date");
+        else
+            check(kept == NO_SQUARE || (board.piece[static_cast<std::size_t>(kept)] == KING &&
+                                        board.colour[static_cast<std::size_t>(kept)] == colour),
+                  "king square out of date");
+    }
     check((board.side == WHITE && board.opponent == BLACK) ||
               (board.side == BLACK && board.opponent == WHITE),
           "side to move");
@@ -275,7 +316,7 @@ void fuzz_pgn(std::string& copy, const RangeArgs& args) {
             const std::string& san = table.san[static_cast<std::size_t>(i - table.first)];
             const SanResolution again = resolve_san(played, san);
             check(again.problem == SanProblem::NONE && again.move == move, "SAN names another move", san);
-            check(san_of(played, move) == san, "SAN not standard", san);
+            check(again.san == san, "SAN not standard", san);
             check(replay_half_move(replayed, table, i) == 0, "legal move with findings", san);
             play_move(played, move);
             check_board(replayed);
@@ -290,13 +331,13 @@ void fuzz_pgn(std::string& copy, const RangeArgs& args) {
     check(reader.error() == 0, "reading from memory failed");
     std::fclose(file);
 
-    MemoryStream out;
-    MemoryStream err;
+    MemoryStream out(texts().sheet);
+    MemoryStream err(texts().complaints);
     file = open_record(copy);
     const int status = print_pgn_run(file, "fuzz", PgnArgs{args, std::nullopt}, out.file(), err.file());
     std::fclose(file);
-    const std::string sheet = out.text();
-    const std::string complaints = err.text();
+    const std::string_view sheet = out.text();
+    const std::string_view complaints = err.text();
     check(status == (faults > 0 || games == 0 ? 1 : 0), "status");
     const auto lines = static_cast<std::int64_t>(std::count(complaints.begin(), complaints.end(), '\n'));
     check(lines == faults + (games == 0 ? 1 : 0), "one line per fault", complaints);
@@ -326,21 +367,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (k == 0 ? args.start_move : args.end_move) = value;
         }
     }
+    std::string& copy = texts().input;
+    copy.assign(input);
     if (pgn) {
-        std::string copy(input);
         fuzz_pgn(copy, args);
         return 0;
     }
 
     // The walk, step by step, as print_run takes it.
-    std::string copy(input);
     MoveTable table;
     std::FILE* record = open_record(copy);
     check(read_record_file(record, table) == 0, "reading from memory failed");
     std::fclose(record);
     check_table(table);
 
-    MemoryStream walked;
+    MemoryStream walked(texts().walked);
     Board board;
     setup_board(board);
     check_board(board);
@@ -356,15 +397,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         end_sheet(page, out);
         check(flush_output(out), "writing to memory failed");
     }
-    const std::string walked_sheet = walked.text();
+    const std::string_view walked_sheet = walked.text();
 
     // The whole run.
-    MemoryStream out;
-    MemoryStream err;
+    MemoryStream out(texts().sheet);
+    MemoryStream err(texts().complaints);
     record = open_record(copy);
     const int status = print_run(record, "fuzz", args, out.file(), err.file());
     std::fclose(record);
-    const std::string sheet = out.text();
+    const std::string_view sheet = out.text();
     check(status == 0, "run failed");
     check(err.text().empty(), "run complained");
     check(sheet == walked_sheet, "run and walk differ");
