@@ -95,6 +95,7 @@ private:
     bool first_line_ = true;
     std::int64_t line_number_ = 0;
     std::int64_t games_ = 0;
+    std::string comment_; // the comment being read, kept for its capacity
 };
 
 // The numbers of a TimeControl tag "300+2" (seconds, plus seconds added

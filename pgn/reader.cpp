@@ -15,7 +15,14 @@ bool is_digit(char c) { return c >= '0' && c <= '9'; }
 bool is_name_char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || is_digit(c) || c == '_';
 }
-bool ends_token(char c) { return is_space(c) || std::string_view("{}()[];$").find(c) != std::string_view::npos; }
+bool ends_token(char c) {
+    switch (c) {
+    case '{': case '}': case '(': case ')': case '[': case ']': case ';': case '$':
+        return true;
+    default:
+        return is_space(c);
+    }
+}
 
 bool is_result(std::string_view token) {
     return token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*";
@@ -196,7 +203,8 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
             continue;
         }
         if (c == '{' || c == ';') {
-            std::string comment;
+            std::string& comment = comment_;
+            comment.clear();
             std::string* keep = keep_moves && !game.moves.empty() ? &comment : nullptr;
             ++pos_;
             if (c == ';') {
