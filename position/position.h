@@ -46,9 +46,9 @@ struct Board {
     Colour opponent = BLACK;
     // The square each colour's king was last put on, NO_SQUARE once that
     // square is cleared or taken by another piece; kept by put_piece and
-    // clear_square. Exact while a side has at most one king, as in every
-    // position the rules of chess play from; a replayed record may hold
-    // more, and nothing there asks.
+    // clear_square. Exact as long as no side has ever had two kings, as in
+    // every position the rules of chess play from. A replayed record may
+    // make a second king and lose one, and nothing there asks.
     std::array<Square, 2> king{NO_SQUARE, NO_SQUARE};
     // Kept by play_move and set from FEN, for legal move generation; the
     // replay of records neither needs nor keeps them.
