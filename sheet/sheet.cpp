@@ -6,6 +6,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 
 #include "sheet/sheet.h"
 
@@ -17,6 +18,30 @@ constexpr std::string_view BOARD_PREFIX = "C ('#[";
 constexpr std::string_view BOARD_SUFFIX = "]') show\n";
 
 void put_char(Output& out, char c) { put_text(out, std::string_view(&c, 1)); }
+
+// A diagram is written in two runs of raw appends around its move text,
+// each into room made once, rather than a dozen bounded puts: this is
+// most of the work on a long record. The rooms are upper bounds of what
+// the runs hold, numbers taken at their longest.
+constexpr std::size_t NUMBER_ROOM = 20;
+constexpr std::size_t ROOM_BEFORE_MOVE = 64;
+constexpr std::size_t ROOM_AFTER_MOVE = 224;
+static_assert(ROOM_AFTER_MOVE <= OUTPUT_BUFFER_SIZE);
+
+char* room_for(Output& out, std::size_t bytes);
+
+char* append(char* at, std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+char* append_number(char* at, std::int64_t n) {
+    return std::to_chars(at, at + NUMBER_ROOM, n).ptr;
+}
+
+void appended_up_to(Output& out, const char* end) {
+    out.used = static_cast<std::size_t>(end - out.bytes.get());
+}
 
 // Invalid text shows printable and escaped, a move as coordinate text.
 void put_move_text(Output& out, const MoveTable& table, std::int64_t i) {
@@ -65,6 +90,12 @@ void write_through(Output& out, std::string_view bytes) {
 void drain_output(Output& out) {
     write_through(out, std::string_view(out.bytes.get(), out.used));
     out.used = 0;
+}
+
+char* room_for(Output& out, std::size_t bytes) {
+    if (OUTPUT_BUFFER_SIZE - out.used < bytes)
+        drain_output(out);
+    return out.bytes.get() + out.used;
 }
 
 } // namespace
@@ -135,33 +166,38 @@ void write_diagram(PageState& page, const Board& board, const MoveTable& table,
     ++page.boards_on_page;
 
     const HalfMove& half_move = table.at(i);
-    put_text(out, "L V moveto\n");
+    char* at = room_for(out, ROOM_BEFORE_MOVE);
+    at = append(at, "L V moveto\n");
     if (!table.san.empty()) {
         // A SAN caption does not show the squares, so they come apart.
-        put_number(out, from_square(half_move.move));
-        put_char(out, ' ');
-        put_number(out, to_square(half_move.move));
-        put_text(out, " M\n");
+        at = append_number(at, from_square(half_move.move));
+        *at++ = ' ';
+        at = append_number(at, to_square(half_move.move));
+        at = append(at, " M\n");
     }
-    put_text(out, "R (");
-    put_number(out, (i + 1) / 2);
-    put_text(out, i % 2 == 1 ? " " : "  ... ");
-    put_move_text(out, table, i);
-    put_text(out, " score ");
-    put_number(out, half_move.score);
-    put_text(out, " time ");
-    put_number(out, half_move.time);
-    put_text(out, ") show\nL  V 100 sub moveto\n");
-    put_text(out, BOARD_PREFIX);
-    put_text(out, std::string_view(board.letters.data(), board.letters.size()));
-    put_text(out, BOARD_SUFFIX);
+    at = append(at, "R (");
+    at = append_number(at, (i + 1) / 2);
+    at = append(at, i % 2 == 1 ? " " : "  ... ");
+    appended_up_to(out, at);
 
+    put_move_text(out, table, i);
+
+    at = room_for(out, ROOM_AFTER_MOVE);
+    at = append(at, " score ");
+    at = append_number(at, half_move.score);
+    at = append(at, " time ");
+    at = append_number(at, half_move.time);
+    at = append(at, ") show\nL  V 100 sub moveto\n");
+    at = append(at, BOARD_PREFIX);
+    at = append(at, std::string_view(board.letters.data(), board.letters.size()));
+    at = append(at, BOARD_SUFFIX);
     if (++page.boards_in_row == BOARDS_PER_ROW) {
-        put_text(out, "/V V 120 sub def /L 60 def\n");
+        at = append(at, "/V V 120 sub def /L 60 def\n");
         page.boards_in_row = 0;
     } else {
-        put_text(out, "/L 160 L add def\n");
+        at = append(at, "/L 160 L add def\n");
     }
+    appended_up_to(out, at);
 }
 
 void begin_game(PageState& page, const GameTitle& title, Output& out) {
