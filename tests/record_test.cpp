@@ -149,6 +149,28 @@ TEST(TableMemory, LargeBlocksAreAlignedToHugePagesAndUsable) {
     }
 }
 
+TEST(ReadRecordFile, ReservesTwoHalfMovesForEveryLineOfARegularFile) {
+    // Line counts either side of the eight-byte words and of the 255-word
+    // runs in which the newlines are summed.
+    for (const std::size_t lines : {0, 1, 7, 8, 9, 300, 2041, 5000}) {
+        SCOPED_TRACE(lines);
+        std::string text = "W - B\n1-0\n";
+        for (std::size_t k = 0; k < lines; ++k)
+            text += k % 3 == 0 ? "e2e4 1 2 3 4 e7e5 5 6 7 8\n" : "\n";
+        std::FILE* file = std::tmpfile();
+        ASSERT_NE(file, nullptr);
+        ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
+        std::rewind(file);
+        MoveTable table;
+        EXPECT_EQ(read_record_file(file, table), 0);
+        std::fclose(file);
+        // Every line, headers too, and one more for a last line without
+        // its newline.
+        EXPECT_EQ(table.half_moves.capacity(), 2 * (lines + 3));
+        EXPECT_EQ(table.count(), lines > 0 ? 2 : 0);
+    }
+}
+
 TEST(ReadRecordFile, ReadsBothHalfMovesOfAMoveLine) {
     const MoveTable table = read_table(record_text({"e2e4 12 3 4567 8 e7e5 -5 3 3456 7"}));
     ASSERT_EQ(table.count(), 2);
