@@ -35,8 +35,38 @@ char* append(char* at, std::string_view text) {
     return at + text.size();
 }
 
+// "00" to "99".
+constexpr std::array<char, 200> DIGIT_PAIRS = [] {
+    std::array<char, 200> pairs{};
+    for (std::size_t k = 0; k < 100; ++k) {
+        pairs[2 * k] = static_cast<char>('0' + k / 10);
+        pairs[2 * k + 1] = static_cast<char>('0' + k % 10);
+    }
+    return pairs;
+}();
+
+// Scores, times and move numbers mostly have up to four digits; those
+// take two table lookups, the rest the library's conversion.
 char* append_number(char* at, std::int64_t n) {
-    return std::to_chars(at, at + NUMBER_ROOM, n).ptr;
+    if (n < 0 || n >= 10000)
+        return std::to_chars(at, at + NUMBER_ROOM, n).ptr;
+    const auto pair = [](std::int64_t k) { return DIGIT_PAIRS.data() + 2 * k; };
+    if (n < 10) {
+        *at = static_cast<char>('0' + n);
+        return at + 1;
+    }
+    if (n < 100) {
+        std::memcpy(at, pair(n), 2);
+        return at + 2;
+    }
+    if (n < 1000) {
+        *at = static_cast<char>('0' + n / 100);
+        std::memcpy(at + 1, pair(n % 100), 2);
+        return at + 3;
+    }
+    std::memcpy(at, pair(n / 100), 2);
+    std::memcpy(at + 2, pair(n % 100), 2);
+    return at + 4;
 }
 
 void appended_up_to(Output& out, const char* end) {
