@@ -162,7 +162,8 @@ private:
 // adds a half-move flagged INVALID_BIT with empty text, except on the last
 // move line, where the game simply ended with white's move.
 // Returns 0, or the errno of a failed read (ENOMEM when the table or a
-// line finds no memory).
+// line finds no memory). A regular file is read in large blocks, so its
+// position afterwards may lie past the blank line that ended the record.
 int read_record_file(std::FILE* file, MoveTable& table);
 
 } // namespace tavrik

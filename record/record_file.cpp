@@ -85,10 +85,12 @@ std::size_t count_newlines(const char* bytes, std::size_t size) {
 // Reserves two half-moves per line left in a regular file, the most it
 // can hold: growing the table by doubling would copy it and, for a moment,
 // hold it twice. Other files (pipes, terminals) grow the table as read.
-void reserve_for_lines(std::FILE* file, MoveTable& table) {
+bool is_regular_file(std::FILE* file) {
     struct stat status {};
-    if (::fstat(::fileno(file), &status) != 0 || !S_ISREG(status.st_mode))
-        return;
+    return ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+void reserve_for_lines(std::FILE* file, MoveTable& table) {
     const long start = std::ftell(file);
     if (start < 0)
         return;
@@ -108,6 +110,116 @@ void reserve_for_lines(std::FILE* file, MoveTable& table) {
         table.half_moves.reserve(2 * lines);
     } catch (const std::bad_alloc&) {
     }
+}
+
+// The lines of a regular file, read in blocks of 256 KiB and handed out
+// in place, as LineReader hands them out. getline's copying of every line
+// was a fifth of the reading of a long record. Only for regular files:
+// a block read from a terminal or a pipe would wait for more than a line,
+// and reading stops at a blank line that may come long before the end.
+class BlockLineReader {
+public:
+    bool next(std::FILE* file, std::string_view& line);
+    [[nodiscard]] int error() const { return error_; }
+
+private:
+    bool read_more(std::FILE* file);
+
+    std::unique_ptr<char[]> block_;
+    std::size_t capacity_ = 0; // one byte is always kept for a final NUL
+    std::size_t begin_ = 0;    // the next line starts here
+    std::size_t end_ = 0;      // the bytes read end here
+    bool at_end_ = false;
+    int error_ = 0;
+};
+
+bool BlockLineReader::next(std::FILE* file, std::string_view& line) {
+    for (;;) {
+        char* const start = block_.get() + begin_;
+        auto* newline = static_cast<char*>(std::memchr(start, '\n', end_ - begin_));
+        if (newline == nullptr && at_end_ && begin_ < end_)
+            newline = block_.get() + end_; // the last line, without its newline
+        if (newline != nullptr) {
+            auto length = static_cast<std::size_t>(newline - start);
+            begin_ = std::min(begin_ + length + 1, end_);
+            *newline = '\0';
+            if (length > 0 && start[length - 1] == '\r')
+                start[--length] = '\0';
+            line = std::string_view(start, length);
+            return true;
+        }
+        if (at_end_ || !read_more(file))
+            return false;
+    }
+}
+
+// Moves the unfinished line to the front, grows the block if the line
+// fills it, and reads what fits after it.
+bool BlockLineReader::read_more(std::FILE* file) {
+    constexpr std::size_t BLOCK = std::size_t{256} * 1024;
+    const std::size_t kept = end_ - begin_;
+    if (kept + 1 >= capacity_) {
+        const std::size_t capacity = std::max(BLOCK, 2 * capacity_);
+        try {
+            auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+            if (kept > 0)
+                std::memcpy(grown.get(), block_.get() + begin_, kept);
+            block_ = std::move(grown);
+        } catch (const std::bad_alloc&) {
+            error_ = ENOMEM;
+            return false;
+        }
+        capacity_ = capacity;
+    } else if (kept > 0) {
+        std::memmove(block_.get(), block_.get() + begin_, kept);
+    }
+    begin_ = 0;
+    end_ = kept;
+    const std::size_t got = std::fread(block_.get() + end_, 1, capacity_ - 1 - end_, file);
+    end_ += got;
+    if (got == 0) {
+        if (std::ferror(file)) {
+            error_ = errno != 0 ? errno : EIO;
+            return false;
+        }
+        at_end_ = true;
+    }
+    return true;
+}
+
+// Reads the record's lines from any reader with LineReader's contract.
+template <class Reader>
+int read_record_lines(std::FILE* file, Reader& reader, MoveTable& table) {
+    std::string_view line;
+    for (int header = 0; header < 2; ++header) {
+        if (!reader.next(file, line))
+            return reader.error();
+        try {
+            table.headers.emplace_back(line);
+        } catch (const std::bad_alloc&) {
+            return ENOMEM;
+        }
+    }
+
+    // White's move was the last text on the previous line; black's slot is
+    // only filled if another move line follows.
+    bool black_missing = false;
+    try {
+        while (reader.next(file, line) && !is_blank_line(line)) {
+            if (black_missing)
+                add_missing_half_move(table);
+            LineCursor cursor{line, 0};
+            skip_blanks(cursor);
+            read_half_move(cursor, WHITE, table);
+            next_token(cursor);
+            black_missing = cursor.pos == line.size();
+            if (!black_missing)
+                read_half_move(cursor, BLACK, table);
+        }
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;
+    }
+    return reader.error();
 }
 
 } // namespace
@@ -191,38 +303,13 @@ std::int64_t parse_decimal(const char* text) {
 }
 
 int read_record_file(std::FILE* file, MoveTable& table) {
-    reserve_for_lines(file, table);
+    if (is_regular_file(file)) {
+        reserve_for_lines(file, table);
+        BlockLineReader reader;
+        return read_record_lines(file, reader, table);
+    }
     LineReader reader;
-    std::string_view line;
-    for (int header = 0; header < 2; ++header) {
-        if (!reader.next(file, line))
-            return reader.error();
-        try {
-            table.headers.emplace_back(line);
-        } catch (const std::bad_alloc&) {
-            return ENOMEM;
-        }
-    }
-
-    // White's move was the last text on the previous line; black's slot is
-    // only filled if another move line follows.
-    bool black_missing = false;
-    try {
-        while (reader.next(file, line) && !is_blank_line(line)) {
-            if (black_missing)
-                add_missing_half_move(table);
-            LineCursor cursor{line, 0};
-            skip_blanks(cursor);
-            read_half_move(cursor, WHITE, table);
-            next_token(cursor);
-            black_missing = cursor.pos == line.size();
-            if (!black_missing)
-                read_half_move(cursor, BLACK, table);
-        }
-    } catch (const std::bad_alloc&) {
-        return ENOMEM;
-    }
-    return reader.error();
+    return read_record_lines(file, reader, table);
 }
 
 } // namespace tavrik

@@ -171,6 +171,60 @@ TEST(ReadRecordFile, ReservesTwoHalfMovesForEveryLineOfARegularFile) {
     }
 }
 
+// The table of a text read from a stream that is no regular file, as a
+// pipe is, where lines come one at a time.
+MoveTable read_table_from_stream(std::string text) {
+    std::FILE* file = fmemopen(text.data(), text.size(), "r");
+    EXPECT_NE(file, nullptr);
+    MoveTable table;
+    EXPECT_EQ(read_record_file(file, table), 0);
+    std::fclose(file);
+    return table;
+}
+
+void expect_same_tables(const MoveTable& a, const MoveTable& b) {
+    EXPECT_EQ(a.headers, b.headers);
+    ASSERT_EQ(a.count(), b.count());
+    for (std::int64_t i = 1; i <= a.count(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(a.at(i).move, b.at(i).move);
+        EXPECT_EQ(a.at(i).flags, b.at(i).flags);
+        EXPECT_EQ(a.at(i).score, b.at(i).score);
+        EXPECT_EQ(a.at(i).number2, b.at(i).number2);
+        EXPECT_EQ(a.at(i).number3, b.at(i).number3);
+        EXPECT_EQ(a.at(i).time, b.at(i).time);
+    }
+    EXPECT_EQ(a.invalid_texts, b.invalid_texts);
+}
+
+TEST(ReadRecordFile, RegularFilesAndStreamsGiveTheSameTable) {
+    const std::string move_line = "e2e4 12 3 4567 8 e7e5 -5 3 3456 7";
+    // A line longer than the blocks a regular file is read in.
+    const std::string long_line = "e2e4 1 2 3 " + std::string(std::size_t{300} * 1024, '9') + " zz 5 6 7 8";
+    std::string many;
+    for (int k = 0; k < 20000; ++k)
+        many += move_line + (k % 7 == 0 ? "\r\n" : "\n");
+    const std::vector<std::string> texts = {
+        "",
+        "W - B",
+        "W - B\n1-0",
+        "W - B\r\n1-0\r\n" + move_line + "\r\n",
+        "W - B\n1-0\n" + move_line,                      // no newline at the end
+        "W - B\n1-0\n" + move_line + "\nx",
+        "W - B\n1-0\n" + move_line + "\n\n" + move_line + "\n", // stops at the blank line
+        "W - B\n1-0\n" + move_line + "\n   \n" + move_line + "\n",
+        "W - B\n1-0\ne2e4 1 2 3 4\n" + move_line + "\ne7e5\n",
+        std::string("W\0 - B\n1-0\ne2e4 1\0 2 3 4 d7d5 5 6 7 8\n", 38),
+        "W - B\n1-0\n" + long_line + "\n" + move_line + "\n",
+        "W - B\n1-0\n" + many,
+        "W - B\n1-0\n" + many + "e2e4 1 2 3",
+    };
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text.substr(0, 40));
+        expect_same_tables(read_table(text), read_table_from_stream(text));
+    }
+}
+
 TEST(ReadRecordFile, ReadsBothHalfMovesOfAMoveLine) {
     const MoveTable table = read_table(record_text({"e2e4 12 3 4567 8 e7e5 -5 3 3456 7"}));
     ASSERT_EQ(table.count(), 2);
