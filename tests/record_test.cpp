@@ -225,6 +225,33 @@ TEST(ReadRecordFile, RegularFilesAndStreamsGiveTheSameTable) {
     }
 }
 
+TEST(ReadRecordFile, NumbersReadAsTheCLibraryReadsThemInEveryPlace) {
+    const char* const numbers[] = {
+        "0", "7", "-7", "+7", "-0", "42", "1234", "1234567", "-1234567", "+1234567", "12345678",
+        "-12345678", "123456789", "00000001", "0000000012", "-", "+", "x", "7x", "-12ab", "1-2",
+        "+-1", "99999999999999999999", "-9223372036854775809", "9a999999", "12345678x",
+        "1234567\x80", "5\t6"};
+    for (const char* number : numbers) {
+        SCOPED_TRACE(number);
+        const std::int64_t expected = std::strtoll(number, nullptr, 10);
+        // The number in each of the four places, with the rest of the line
+        // long or short after it.
+        for (int place = 0; place < 4; ++place) {
+            std::string fields[4] = {"1", "2", "3", "4"};
+            fields[place] = number;
+            const std::string white = "e2e4 " + fields[0] + " " + fields[1] + " " + fields[2] + " " + fields[3];
+            for (const std::string& line : {white + " e7e5 5 6 7 8", white}) {
+                const MoveTable table = read_table(record_text({line}));
+                ASSERT_GE(table.count(), 1);
+                const HalfMove& half_move = table.at(1);
+                const std::int64_t read[4] = {half_move.score, half_move.number2, half_move.number3,
+                                              half_move.time};
+                EXPECT_EQ(read[place], expected) << line;
+            }
+        }
+    }
+}
+
 TEST(ReadRecordFile, ReadsBothHalfMovesOfAMoveLine) {
     const MoveTable table = read_table(record_text({"e2e4 12 3 4567 8 e7e5 -5 3 3456 7"}));
     ASSERT_EQ(table.count(), 2);
