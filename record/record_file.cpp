@@ -136,7 +136,8 @@ private:
 bool BlockLineReader::next(std::FILE* file, std::string_view& line) {
     for (;;) {
         char* const start = block_.get() + begin_;
-        auto* newline = static_cast<char*>(std::memchr(start, '\n', end_ - begin_));
+        // Before the first read the block is null, which memchr may not see.
+        auto* newline = begin_ < end_ ? static_cast<char*>(std::memchr(start, '\n', end_ - begin_)) : nullptr;
         if (newline == nullptr && at_end_ && begin_ < end_)
             newline = block_.get() + end_; // the last line, without its newline
         if (newline != nullptr) {
