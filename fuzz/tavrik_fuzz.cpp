@@ -13,6 +13,9 @@
 // range asks for. For PGN besides: every move played is legal, replays
 // without findings to the position the rules give, and its SAN names it
 // again; titles are valid strings; a game that breaks off is reported.
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -108,6 +111,24 @@ std::FILE* open_record(std::string& copy) {
 // A board of legal play has one king a side, whose square it keeps
 // exactly; a replayed record may have had more, and then the kept square
 // holds a king of that colour or is none.
+// The record as a regular file in memory: the reader takes regular files
+// in blocks and other streams a line at a time, and the whole run reads
+// it this way while the walk reads it as a stream, so that the two
+// readers are held to the same sheet.
+std::FILE* open_regular_file(std::string_view text) {
+    const int fd = memfd_create("record", MFD_CLOEXEC);
+    check(fd >= 0, "memfd_create");
+    for (std::size_t written = 0; written < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+        check(n > 0, "writing the record");
+        written += static_cast<std::size_t>(n);
+    }
+    check(::lseek(fd, 0, SEEK_SET) == 0, "lseek");
+    std::FILE* file = fdopen(fd, "r");
+    check(file != nullptr, "fdopen");
+    return file;
+}
+
 void check_board(const Board& board, bool legal_play = false) {
     for (Square s = 0; s < SQUARE_COUNT; ++s) {
         const auto k = static_cast<std::size_t>(s);
@@ -395,7 +416,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
 
-    // The walk, step by step, as print_run takes it.
+    // The walk, step by step, as print_run takes it, with the record read
+    // as a stream.
     MoveTable table;
     std::FILE* record = open_record(copy);
     check(read_record_file(record, table) == 0, "reading from memory failed");
@@ -420,10 +442,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const std::string_view walked_sheet = walked.text();
 
-    // The whole run.
+    // The whole run, the record read as a regular file.
     MemoryStream out(texts().sheet);
     MemoryStream err(texts().complaints);
-    record = open_record(copy);
+    record = open_regular_file(copy);
     const int status = print_run(record, "fuzz", args, out.file(), err.file());
     std::fclose(record);
     const std::string_view sheet = out.text();
