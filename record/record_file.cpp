@@ -82,14 +82,14 @@ std::size_t count_newlines(const char* bytes, std::size_t size) {
     return count;
 }
 
-// Reserves two half-moves per line left in a regular file, the most it
-// can hold: growing the table by doubling would copy it and, for a moment,
-// hold it twice. Other files (pipes, terminals) grow the table as read.
 bool is_regular_file(std::FILE* file) {
     struct stat status {};
     return ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode);
 }
 
+// Reserves two half-moves per line left in a regular file, the most it
+// can hold: growing the table by doubling would copy it and, for a moment,
+// hold it twice. Other files (pipes, terminals) grow the table as read.
 void reserve_for_lines(std::FILE* file, MoveTable& table) {
     const long start = std::ftell(file);
     if (start < 0)
@@ -176,6 +176,7 @@ bool BlockLineReader::read_more(std::FILE* file) {
     }
     begin_ = 0;
     end_ = kept;
+    errno = 0;
     const std::size_t got = std::fread(block_.get() + end_, 1, capacity_ - 1 - end_, file);
     end_ += got;
     if (got == 0) {

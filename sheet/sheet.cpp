@@ -19,60 +19,6 @@ constexpr std::string_view BOARD_SUFFIX = "]') show\n";
 
 void put_char(Output& out, char c) { put_text(out, std::string_view(&c, 1)); }
 
-// A diagram is written in two runs of raw appends around its move text,
-// each into room made once, rather than a dozen bounded puts: this is
-// most of the work on a long record. The rooms are upper bounds of what
-// the runs hold, numbers taken at their longest.
-constexpr std::size_t NUMBER_ROOM = 20;
-constexpr std::size_t ROOM_BEFORE_MOVE = 64;
-constexpr std::size_t ROOM_AFTER_MOVE = 224;
-static_assert(ROOM_AFTER_MOVE <= OUTPUT_BUFFER_SIZE);
-
-char* room_for(Output& out, std::size_t bytes);
-
-char* append(char* at, std::string_view text) {
-    std::memcpy(at, text.data(), text.size());
-    return at + text.size();
-}
-
-// "00" to "99".
-constexpr std::array<char, 200> DIGIT_PAIRS = [] {
-    std::array<char, 200> pairs{};
-    for (std::size_t k = 0; k < 100; ++k) {
-        pairs[2 * k] = static_cast<char>('0' + k / 10);
-        pairs[2 * k + 1] = static_cast<char>('0' + k % 10);
-    }
-    return pairs;
-}();
-
-// Scores, times and move numbers mostly have up to four digits; those
-// take two table lookups, the rest the library's conversion.
-char* append_number(char* at, std::int64_t n) {
-    if (n < 0 || n >= 10000)
-        return std::to_chars(at, at + NUMBER_ROOM, n).ptr;
-    const auto pair = [](std::int64_t k) { return DIGIT_PAIRS.data() + 2 * k; };
-    if (n < 10) {
-        *at = static_cast<char>('0' + n);
-        return at + 1;
-    }
-    if (n < 100) {
-        std::memcpy(at, pair(n), 2);
-        return at + 2;
-    }
-    if (n < 1000) {
-        *at = static_cast<char>('0' + n / 100);
-        std::memcpy(at + 1, pair(n % 100), 2);
-        return at + 3;
-    }
-    std::memcpy(at, pair(n / 100), 2);
-    std::memcpy(at + 2, pair(n % 100), 2);
-    return at + 4;
-}
-
-void appended_up_to(Output& out, const char* end) {
-    out.used = static_cast<std::size_t>(end - out.bytes.get());
-}
-
 // Invalid text shows printable and escaped, a move as coordinate text.
 void put_move_text(Output& out, const MoveTable& table, std::int64_t i) {
     const HalfMove& half_move = table.at(i);
@@ -126,6 +72,58 @@ char* room_for(Output& out, std::size_t bytes) {
     if (OUTPUT_BUFFER_SIZE - out.used < bytes)
         drain_output(out);
     return out.bytes.get() + out.used;
+}
+
+// A diagram is written in two runs of raw appends around its move text,
+// each into room made once, rather than a dozen bounded puts: this is
+// most of the work on a long record. The rooms are upper bounds of what
+// the runs hold, numbers taken at their longest.
+constexpr std::size_t NUMBER_ROOM = 20;
+constexpr std::size_t ROOM_BEFORE_MOVE = 64;
+constexpr std::size_t ROOM_AFTER_MOVE = 224;
+static_assert(ROOM_AFTER_MOVE <= OUTPUT_BUFFER_SIZE);
+
+char* append(char* at, std::string_view text) {
+    std::memcpy(at, text.data(), text.size());
+    return at + text.size();
+}
+
+// "00" to "99".
+constexpr std::array<char, 200> DIGIT_PAIRS = [] {
+    std::array<char, 200> pairs{};
+    for (std::size_t k = 0; k < 100; ++k) {
+        pairs[2 * k] = static_cast<char>('0' + k / 10);
+        pairs[2 * k + 1] = static_cast<char>('0' + k % 10);
+    }
+    return pairs;
+}();
+
+// Scores, times and move numbers mostly have up to four digits; those
+// take two table lookups, the rest the library's conversion.
+char* append_number(char* at, std::int64_t n) {
+    if (n < 0 || n >= 10000)
+        return std::to_chars(at, at + NUMBER_ROOM, n).ptr;
+    const auto pair = [](std::int64_t k) { return DIGIT_PAIRS.data() + 2 * k; };
+    if (n < 10) {
+        *at = static_cast<char>('0' + n);
+        return at + 1;
+    }
+    if (n < 100) {
+        std::memcpy(at, pair(n), 2);
+        return at + 2;
+    }
+    if (n < 1000) {
+        *at = static_cast<char>('0' + n / 100);
+        std::memcpy(at + 1, pair(n % 100), 2);
+        return at + 3;
+    }
+    std::memcpy(at, pair(n / 100), 2);
+    std::memcpy(at + 2, pair(n % 100), 2);
+    return at + 4;
+}
+
+void appended_up_to(Output& out, const char* end) {
+    out.used = static_cast<std::size_t>(end - out.bytes.get());
 }
 
 } // namespace
