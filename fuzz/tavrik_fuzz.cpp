@@ -6,7 +6,8 @@
 // when the first byte's high bit is set. Every input gets fresh state.
 //
 // Checked beyond survival: the board keeps its invariants after every
-// replayed half-move; the step-by-step walk writes what print_run writes;
+// replayed half-move; the step-by-step walk, reading the record as a
+// stream, writes what print_run writes reading it as a regular file;
 // the run succeeds with nothing on standard error; every output line is
 // one the program can write, captions being valid PostScript strings and
 // boards exactly 86 characters; the diagrams and pages are as many as the
@@ -108,9 +109,6 @@ std::FILE* open_record(std::string& copy) {
     return file;
 }
 
-// A board of legal play has one king a side, whose square it keeps
-// exactly; a replayed record may have had more, and then the kept square
-// holds a king of that colour or is none.
 // The record as a regular file in memory: the reader takes regular files
 // in blocks and other streams a line at a time, and the whole run reads
 // it this way while the walk reads it as a stream, so that the two
@@ -129,6 +127,9 @@ std::FILE* open_regular_file(std::string_view text) {
     return file;
 }
 
+// A board of legal play has one king a side, whose square it keeps
+// exactly; a replayed record may have had more, and then the kept square
+// holds a king of that colour or is none.
 void check_board(const Board& board, bool legal_play = false) {
     for (Square s = 0; s < SQUARE_COUNT; ++s) {
         const auto k = static_cast<std::size_t>(s);
@@ -142,11 +143,13 @@ void check_board(const Board& board, bool legal_play = false) {
     for (const Colour colour : {WHITE, BLACK}) {
         int kings = 0;
         Square last = NO_SQUARE;
-        for (Square s = 0; s < SQUARE_COUNT; ++s)
-            if (board.piece[static_cast<std::size_t>(s)] == KING && board.colour[static_cast<std::size_t>(s)] == colour) {
+        for (Square s = 0; s < SQUARE_COUNT; ++s) {
+            const auto k = static_cast<std::size_t>(s);
+            if (board.piece[k] == KING && board.colour[k] == colour) {
                 ++kings;
                 last = s;
             }
+        }
         const Square kept = board.king[colour];
         if (legal_play)
             check(kings == 1 && kept == last, "king square out of date");
