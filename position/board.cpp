@@ -51,10 +51,6 @@ void move_castling_rook(Board& board, Square from, Square to) {
     clear_square(board, rook_from);
 }
 
-} // namespace
-
-namespace {
-
 void forget_king_on(Board& board, Square s) {
     for (Square& king : board.king)
         if (king == s)

@@ -115,8 +115,8 @@ struct MoveList {
 // Whether a piece of colour `by` attacks square s.
 bool is_attacked(const Board& board, Square s, Colour by);
 
-// The square of colour's king, NO_SQUARE when it has none (see
-// Board::king).
+// The square of colour's king (WHITE or BLACK), NO_SQUARE when it has
+// none (see Board::king).
 inline Square king_square(const Board& board, Colour colour) {
     return board.king[colour];
 }
