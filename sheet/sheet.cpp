@@ -78,7 +78,7 @@ char* room_for(Output& out, std::size_t bytes) {
 // each into room made once, rather than a dozen bounded puts: this is
 // most of the work on a long record. The rooms are upper bounds of what
 // the runs hold, numbers taken at their longest.
-constexpr std::size_t NUMBER_ROOM = 20;
+constexpr std::size_t NUMBER_ROOM = 20; // INT64_MIN, the longest
 constexpr std::size_t ROOM_BEFORE_MOVE = 64;
 constexpr std::size_t ROOM_AFTER_MOVE = 224;
 static_assert(ROOM_AFTER_MOVE <= OUTPUT_BUFFER_SIZE);
@@ -139,12 +139,7 @@ void put_long_text(Output& out, std::string_view text) {
 }
 
 void put_number(Output& out, std::int64_t n) {
-    // Straight into the buffer: the longest, INT64_MIN, takes 20 bytes.
-    constexpr std::size_t LONGEST = 20;
-    if (OUTPUT_BUFFER_SIZE - out.used < LONGEST)
-        drain_output(out);
-    char* at = out.bytes.get() + out.used;
-    out.used += static_cast<std::size_t>(std::to_chars(at, at + LONGEST, n).ptr - at);
+    appended_up_to(out, append_number(room_for(out, NUMBER_ROOM), n));
 }
 
 bool flush_output(Output& out) {
