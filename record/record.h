@@ -113,27 +113,12 @@ struct MoveTable {
 // was written for invalid text.
 std::string move_text_of(const MoveTable& table, std::int64_t i);
 
-// A position within one line of the record.
-struct LineCursor {
-    std::string_view line;
-    std::size_t pos = 0;
-};
-
-// Advances the cursor over spaces.
-void skip_blanks(LineCursor& cursor);
-
-// Advances the cursor over the current token and the spaces after it, so
-// that it stands on the next token or at the end of the line.
-void next_token(LineCursor& cursor);
-
-// The token under the cursor, up to the next space or the end of the line.
-std::string_view current_token(const LineCursor& cursor);
-
 // The decimal number at the start of text, as the C library converts it:
 // leading white space skipped, optional sign, digits up to the first other
 // character, 0 without digits, clamped to the 64-bit range. text must be
-// terminated by a NUL.
-std::int64_t parse_decimal(const char* text);
+// terminated by a NUL. When stop is given, it receives where the reading
+// stopped: after the last digit, or after any white space and sign.
+std::int64_t parse_decimal(const char* text, const char** stop = nullptr);
 
 // Lines of a file of any length, each without its newline and without a
 // carriage return before that; the text stays terminated by a NUL so that

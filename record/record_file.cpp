@@ -21,29 +21,49 @@ bool is_blank_line(std::string_view line) {
     return line.find_first_not_of(' ') == std::string_view::npos;
 }
 
-std::int64_t number_at(const LineCursor& cursor) {
-    // The line is NUL-terminated (LineReader), so the conversion stops
-    // at its end at the latest.
-    return parse_decimal(cursor.line.data() + cursor.pos);
+// The end of the token at p: the next space or the end of the line.
+const char* token_end(const char* p, const char* end) {
+    while (p < end && *p != ' ')
+        ++p;
+    return p;
 }
 
-// Reads one half-move (move text and four numbers) at the cursor into the
-// next slot of the table; leaves the cursor on its last number.
-void read_half_move(LineCursor& cursor, Colour colour, MoveTable& table) {
-    const std::string_view token = current_token(cursor);
+const char* skip_spaces(const char* p, const char* end) {
+    while (p < end && *p == ' ')
+        ++p;
+    return p;
+}
+
+bool is_c_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// The number of the token at p, converted from there as parse_decimal
+// converts it; moves p on to the next token. Digits and a sign hold no
+// space, so the token goes on where the conversion stopped and is walked
+// once. Only a token that starts with other white space can have its
+// number after it, and is walked from its start.
+std::int64_t take_number(const char*& p, const char* end) {
+    const char* stop = p;
+    const std::int64_t value = parse_decimal(p, &stop);
+    p = skip_spaces(token_end(is_c_space(*p) ? p : stop, end), end);
+    return value;
+}
+
+// Reads one half-move (move text and four numbers) at p into the next
+// slot of the table; leaves p on the token after it or at the end.
+void read_half_move(const char*& p, const char* end, Colour colour, MoveTable& table) {
+    const char* const text_end = token_end(p, end);
+    const std::string_view token(p, static_cast<std::size_t>(text_end - p));
     const DecodedMove decoded = decode_move_text(token, colour);
+    p = skip_spaces(text_end, end);
 
     HalfMove half_move;
     half_move.move = decoded.move;
     half_move.flags = decoded.flags;
-    next_token(cursor);
-    half_move.score = number_at(cursor);
-    next_token(cursor);
-    half_move.number2 = number_at(cursor);
-    next_token(cursor);
-    half_move.number3 = number_at(cursor);
-    next_token(cursor);
-    half_move.time = number_at(cursor);
+    // The line is NUL-terminated (LineReader), so no conversion runs past it.
+    half_move.score = take_number(p, end);
+    half_move.number2 = take_number(p, end);
+    half_move.number3 = take_number(p, end);
+    half_move.time = take_number(p, end);
 
     table.half_moves.push_back(half_move);
     if (decoded.flags & INVALID_BIT)
@@ -210,13 +230,12 @@ int read_record_lines(std::FILE* file, Reader& reader, MoveTable& table) {
         while (reader.next(file, line) && !is_blank_line(line)) {
             if (black_missing)
                 add_missing_half_move(table);
-            LineCursor cursor{line, 0};
-            skip_blanks(cursor);
-            read_half_move(cursor, WHITE, table);
-            next_token(cursor);
-            black_missing = cursor.pos == line.size();
+            const char* const end = line.data() + line.size();
+            const char* p = skip_spaces(line.data(), end);
+            read_half_move(p, end, WHITE, table);
+            black_missing = p == end;
             if (!black_missing)
-                read_half_move(cursor, BLACK, table);
+                read_half_move(p, end, BLACK, table);
         }
     } catch (const std::bad_alloc&) {
         return ENOMEM;
@@ -265,23 +284,7 @@ bool LineReader::next(std::FILE* file, std::string_view& line) {
     return true;
 }
 
-void skip_blanks(LineCursor& cursor) {
-    while (cursor.pos < cursor.line.size() && cursor.line[cursor.pos] == ' ')
-        ++cursor.pos;
-}
-
-void next_token(LineCursor& cursor) {
-    while (cursor.pos < cursor.line.size() && cursor.line[cursor.pos] != ' ')
-        ++cursor.pos;
-    skip_blanks(cursor);
-}
-
-std::string_view current_token(const LineCursor& cursor) {
-    const std::string_view rest = cursor.line.substr(cursor.pos);
-    return rest.substr(0, rest.find(' '));
-}
-
-std::int64_t parse_decimal(const char* text) {
+std::int64_t parse_decimal(const char* text, const char** stop) {
     // By hand rather than strtoll: this runs for every number of a record
     // and dominated the reading of long ones.
     while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
@@ -301,6 +304,8 @@ std::int64_t parse_decimal(const char* text) {
         const auto digit = static_cast<std::uint64_t>(*text - '0');
         magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
     }
+    if (stop != nullptr)
+        *stop = text;
     return static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
 }
 

@@ -83,26 +83,6 @@ TEST(PrintableText, ReplacesControlAndNonAsciiBytes) {
     EXPECT_EQ(printable_text(std::string("a\0b\x7f\xc3\xa9\r", 7)), "a?b????");
 }
 
-TEST(LineCursor, NextTokenSkipsOneTokenAndTheSpacesAfterIt) {
-    LineCursor cursor{"   e2e4  12 x", 0};
-    skip_blanks(cursor);
-    EXPECT_EQ(current_token(cursor), "e2e4");
-    next_token(cursor);
-    EXPECT_EQ(current_token(cursor), "12");
-    next_token(cursor);
-    EXPECT_EQ(current_token(cursor), "x");
-    next_token(cursor);
-    EXPECT_EQ(cursor.pos, cursor.line.size());
-    next_token(cursor);
-    EXPECT_EQ(cursor.pos, cursor.line.size());
-    EXPECT_EQ(current_token(cursor), "");
-}
-
-TEST(LineCursor, OnlyTheSpaceSeparatesTokens) {
-    LineCursor cursor{"e2e4\t12 x", 0};
-    EXPECT_EQ(current_token(cursor), "e2e4\t12");
-}
-
 TEST(ParseDecimal, ConvertsLikeTheCLibrary) {
     EXPECT_EQ(parse_decimal("12"), 12);
     EXPECT_EQ(parse_decimal("-5"), -5);
@@ -250,6 +230,36 @@ TEST(ReadRecordFile, NumbersReadAsTheCLibraryReadsThemInEveryPlace) {
             }
         }
     }
+}
+
+TEST(ReadRecordFile, OnlyTheSpaceSeparatesTokens) {
+    // The tab belongs to the move text, whose fifth character it is.
+    const MoveTable table = read_table(record_text({"e2e4\t9 1 2 3 4 e7e5\t5 6 7 8"}));
+    ASSERT_EQ(table.count(), 2);
+    EXPECT_EQ(table.at(1).move, decode_move_text("e2e4", WHITE).move);
+    EXPECT_EQ(table.at(1).flags, 0);
+    EXPECT_EQ(table.at(1).score, 1);
+    EXPECT_EQ(table.at(1).time, 4);
+    EXPECT_EQ(table.at(2).score, 6);
+    EXPECT_EQ(table.at(2).time, 0); // the line ran out of numbers
+}
+
+TEST(ReadRecordFile, ATokenOfOtherWhiteSpaceTakesTheNumberAfterIt) {
+    // strtoll skips a tab and the spaces after it, so the number of the
+    // token "\t" is the next token's.
+    const MoveTable table = read_table(record_text({"e2e4 \t 5 6 7 e7e5 \v-3x 8 \f 9 1"}));
+    ASSERT_EQ(table.count(), 2);
+    const HalfMove& white = table.at(1);
+    EXPECT_EQ(white.score, 5);
+    EXPECT_EQ(white.number2, 5);
+    EXPECT_EQ(white.number3, 6);
+    EXPECT_EQ(white.time, 7);
+    const HalfMove& black = table.at(2);
+    EXPECT_EQ(black.move, decode_move_text("e7e5", BLACK).move);
+    EXPECT_EQ(black.score, -3);
+    EXPECT_EQ(black.number2, 8);
+    EXPECT_EQ(black.number3, 9);
+    EXPECT_EQ(black.time, 9);
 }
 
 TEST(ReadRecordFile, ReadsBothHalfMovesOfAMoveLine) {
