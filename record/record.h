@@ -147,8 +147,10 @@ private:
 // adds a half-move flagged INVALID_BIT with empty text, except on the last
 // move line, where the game simply ended with white's move.
 // Returns 0, or the errno of a failed read (ENOMEM when the table or a
-// line finds no memory). A regular file is read in large blocks, so its
-// position afterwards may lie past the blank line that ended the record.
+// line finds no memory). A regular file is read by offset from the
+// stream's position, which it leaves where it was; one of more than a MiB
+// is read in two halves at once, on two CPUs where the process may use
+// them.
 int read_record_file(std::FILE* file, MoveTable& table);
 
 } // namespace tavrik

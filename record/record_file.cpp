@@ -1,6 +1,9 @@
 // The record file reader: header lines, then move lines into the table.
+#include <pthread.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -10,6 +13,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <thread>
 
 #include "record/record.h"
 
@@ -48,9 +52,48 @@ std::int64_t take_number(const char*& p, const char* end) {
     return value;
 }
 
-// Reads one half-move (move text and four numbers) at p into the next
-// slot of the table; leaves p on the token after it or at the end.
-void read_half_move(const char*& p, const char* end, Colour colour, MoveTable& table) {
+// Appends half-moves to the table: the reading of a stream, or of a
+// file in one piece.
+struct Appender {
+    MoveTable& table;
+
+    // Never refuses: without memory it throws std::bad_alloc.
+    bool add(const HalfMove& half_move, std::string_view text) {
+        table.half_moves.push_back(half_move);
+        if (half_move.flags & INVALID_BIT)
+            table.invalid_texts.emplace(table.end() - 1, text);
+        return true;
+    }
+};
+
+// Fills a stretch of slots made ready in the table, so that two threads
+// can each fill their own. The move texts of invalid half-moves go to a
+// map of the filler's own.
+struct SlotFiller {
+    HalfMove* begin;
+    HalfMove* end;
+    std::int64_t first_index; // the table index of *begin
+    std::map<std::int64_t, std::string>& invalid_texts;
+    HalfMove* next = begin;
+
+    // False when the stretch is full. Throws std::bad_alloc.
+    bool add(const HalfMove& half_move, std::string_view text) {
+        if (next == end)
+            return false;
+        *next = half_move;
+        if (half_move.flags & INVALID_BIT)
+            invalid_texts.emplace(first_index + (next - begin), text);
+        ++next;
+        return true;
+    }
+    [[nodiscard]] std::size_t filled() const { return static_cast<std::size_t>(next - begin); }
+};
+
+// Reads one half-move (move text and four numbers) at p into the sink;
+// leaves p on the token after it or at the end. False when the sink
+// refused it.
+template <class Sink>
+bool read_half_move(const char*& p, const char* end, Colour colour, Sink& sink) {
     const char* const text_end = token_end(p, end);
     const std::string_view token(p, static_cast<std::size_t>(text_end - p));
     const DecodedMove decoded = decode_move_text(token, colour);
@@ -59,21 +102,15 @@ void read_half_move(const char*& p, const char* end, Colour colour, MoveTable& t
     HalfMove half_move;
     half_move.move = decoded.move;
     half_move.flags = decoded.flags;
-    // The line is NUL-terminated (LineReader), so no conversion runs past it.
+    // Lines come NUL-terminated, so no conversion runs past the end.
     half_move.score = take_number(p, end);
     half_move.number2 = take_number(p, end);
     half_move.number3 = take_number(p, end);
     half_move.time = take_number(p, end);
-
-    table.half_moves.push_back(half_move);
-    if (decoded.flags & INVALID_BIT)
-        table.invalid_texts.emplace(table.end() - 1, token);
+    return sink.add(half_move, token);
 }
 
-void add_missing_half_move(MoveTable& table) {
-    table.half_moves.push_back(HalfMove{0, INVALID_BIT});
-    table.invalid_texts.emplace(table.end() - 1, std::string());
-}
+const HalfMove MISSING_HALF_MOVE{0, INVALID_BIT};
 
 // The newlines among the bytes, counted eight bytes at a time: this pass
 // over a long record cost as much as reading its numbers.
@@ -102,49 +139,82 @@ std::size_t count_newlines(const char* bytes, std::size_t size) {
     return count;
 }
 
-bool is_regular_file(std::FILE* file) {
-    struct stat status {};
-    return ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode);
+// Blocks of 64 KiB: each 4 KiB page of fresh memory costs a fault (about
+// 10 us on a virtual machine), and larger blocks read no faster.
+constexpr std::size_t BLOCK = std::size_t{64} * 1024;
+
+// A record left of at least this size is read on two threads: below it the
+// thread's start costs more than it saves.
+constexpr off_t READ_IN_TWO_FROM = off_t{1} << 20;
+
+// What one pass over a regular file found, for the table's reservation
+// and for splitting the reading between two threads.
+struct Survey {
+    std::size_t lines = 1;
+    off_t split = -1; // the first line start past the middle, or -1
+    std::size_t lines_before_split = 0;
+};
+
+// Counts the lines from start on, and finds the split when the file is
+// long enough to read in two. A failed read ends the survey early; the
+// reading proper will meet the same trouble and report it.
+Survey survey_file(int fd, off_t start, off_t size) {
+    Survey survey;
+    const off_t middle = size - start >= READ_IN_TWO_FROM ? start + (size - start) / 2 : -1;
+    std::unique_ptr<char[]> chunk;
+    try {
+        chunk = std::make_unique_for_overwrite<char[]>(BLOCK);
+    } catch (const std::bad_alloc&) {
+        return survey;
+    }
+    off_t offset = start;
+    ssize_t got = 0;
+    while ((got = ::pread(fd, chunk.get(), BLOCK, offset)) > 0) {
+        const auto size_got = static_cast<std::size_t>(got);
+        if (middle >= 0 && survey.split < 0 && offset + got > middle) {
+            const auto from = static_cast<std::size_t>(std::max(middle - offset, off_t{0}));
+            if (const void* newline = std::memchr(chunk.get() + from, '\n', size_got - from)) {
+                const auto after = static_cast<std::size_t>(static_cast<const char*>(newline) - chunk.get()) + 1;
+                survey.split = offset + static_cast<off_t>(after);
+                survey.lines_before_split = survey.lines - 1 + count_newlines(chunk.get(), after);
+            }
+        }
+        survey.lines += count_newlines(chunk.get(), size_got);
+        offset += got;
+    }
+    return survey;
 }
 
-// Reserves two half-moves per line left in a regular file, the most it
-// can hold: growing the table by doubling would copy it and, for a moment,
-// hold it twice. Other files (pipes, terminals) grow the table as read.
-void reserve_for_lines(std::FILE* file, MoveTable& table) {
-    const long start = std::ftell(file);
-    if (start < 0)
-        return;
-    constexpr std::size_t CHUNK = std::size_t{256} * 1024;
-    const auto chunk = std::make_unique_for_overwrite<char[]>(CHUNK);
-    std::size_t lines = 1;
-    std::size_t got = 0;
-    while ((got = std::fread(chunk.get(), 1, CHUNK, file)) > 0)
-        lines += count_newlines(chunk.get(), got);
-    if (std::ferror(file) || std::fseek(file, start, SEEK_SET) != 0) {
-        // The reading proper will meet the same trouble and report it.
-        return;
-    }
-    // Lines are an upper bound, far above the truth for a file of blank
-    // lines; without the memory for it the table grows as read instead.
+// Reserves room for the half-moves of the given number of lines, the most
+// they can hold: growing the table by doubling would copy it and, for a
+// moment, hold it twice. Lines are an upper bound, far above the truth for
+// a file of blank lines; without the memory for it the table grows as
+// read instead.
+void reserve_for_lines(std::size_t lines, MoveTable& table) {
     try {
         table.half_moves.reserve(2 * lines);
     } catch (const std::bad_alloc&) {
     }
 }
 
-// The lines of a regular file, read in blocks of 256 KiB and handed out
-// in place, as LineReader hands them out. getline's copying of every line
-// was a fifth of the reading of a long record. Only for regular files:
-// a block read from a terminal or a pipe would wait for more than a line,
-// and reading stops at a blank line that may come long before the end.
-class BlockLineReader {
+// The lines of a stretch of a regular file, from begin up to limit, read
+// by offset in blocks and handed out in place, as LineReader hands them
+// out. getline's copying of every line was a fifth of the reading of a
+// long record. Only for regular files: a block read from a terminal or a
+// pipe would wait for more than a line, and reading stops at a blank line
+// that may come long before the end.
+class FileLines {
 public:
-    bool next(std::FILE* file, std::string_view& line);
+    FileLines(int fd, off_t begin, off_t limit) : fd_(fd), offset_(begin), limit_(limit) {}
+    bool next(std::string_view& line);
     [[nodiscard]] int error() const { return error_; }
 
 private:
-    bool read_more(std::FILE* file);
+    bool read_more();
 
+    int fd_;
+    off_t offset_; // where the next read starts
+    off_t limit_;
     std::unique_ptr<char[]> block_;
     std::size_t capacity_ = 0; // one byte is always kept for a final NUL
     std::size_t begin_ = 0;    // the next line starts here
@@ -153,7 +223,9 @@ private:
     int error_ = 0;
 };
 
-bool BlockLineReader::next(std::FILE* file, std::string_view& line) {
+constexpr off_t NO_LIMIT = std::numeric_limits<off_t>::max();
+
+bool FileLines::next(std::string_view& line) {
     for (;;) {
         char* const start = block_.get() + begin_;
         // Before the first read the block is null, which memchr may not see.
@@ -169,15 +241,14 @@ bool BlockLineReader::next(std::FILE* file, std::string_view& line) {
             line = std::string_view(start, length);
             return true;
         }
-        if (at_end_ || !read_more(file))
+        if (at_end_ || !read_more())
             return false;
     }
 }
 
 // Moves the unfinished line to the front, grows the block if the line
 // fills it, and reads what fits after it.
-bool BlockLineReader::read_more(std::FILE* file) {
-    constexpr std::size_t BLOCK = std::size_t{256} * 1024;
+bool FileLines::read_more() {
     const std::size_t kept = end_ - begin_;
     if (kept + 1 >= capacity_) {
         const std::size_t capacity = std::max(BLOCK, 2 * capacity_);
@@ -196,51 +267,224 @@ bool BlockLineReader::read_more(std::FILE* file) {
     }
     begin_ = 0;
     end_ = kept;
-    errno = 0;
-    const std::size_t got = std::fread(block_.get() + end_, 1, capacity_ - 1 - end_, file);
-    end_ += got;
-    if (got == 0) {
-        if (std::ferror(file)) {
-            error_ = errno != 0 ? errno : EIO;
-            return false;
-        }
+    const auto room = static_cast<off_t>(capacity_ - 1 - end_);
+    const auto wanted = static_cast<std::size_t>(std::min(room, limit_ - offset_));
+    ssize_t got = 0;
+    do
+        got = wanted > 0 ? ::pread(fd_, block_.get() + end_, wanted, offset_) : 0;
+    while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        error_ = errno;
+        return false;
+    }
+    if (got == 0)
         at_end_ = true;
+    end_ += static_cast<std::size_t>(got);
+    offset_ += got;
+    return true;
+}
+
+// A stream's lines through LineReader, with FileLines' interface.
+class StreamLines {
+public:
+    explicit StreamLines(std::FILE* file) : file_(file) {}
+    bool next(std::string_view& line) { return reader_.next(file_, line); }
+    [[nodiscard]] int error() const { return reader_.error(); }
+
+private:
+    std::FILE* file_;
+    LineReader reader_;
+};
+
+// How a stretch of move lines ended.
+struct MoveLinesEnd {
+    bool black_missing = false; // its last line held white's half-move only
+    bool blank_line = false;    // a blank line ended the record
+    bool sink_full = false;     // the sink refused a half-move
+};
+
+// Reads move lines up to a blank line or the end into the sink.
+// Throws std::bad_alloc.
+template <class Lines, class Sink>
+MoveLinesEnd read_move_lines(Lines& lines, Sink& sink) {
+    // White's move was the last text on the previous line; black's slot is
+    // only filled if another move line follows.
+    MoveLinesEnd ended;
+    std::string_view line;
+    while (lines.next(line)) {
+        if (is_blank_line(line)) {
+            ended.blank_line = true;
+            break;
+        }
+        const char* const end = line.data() + line.size();
+        const char* p = skip_spaces(line.data(), end);
+        if ((ended.black_missing && !sink.add(MISSING_HALF_MOVE, {})) || !read_half_move(p, end, WHITE, sink)) {
+            ended.sink_full = true;
+            break;
+        }
+        ended.black_missing = p == end;
+        if (!ended.black_missing && !read_half_move(p, end, BLACK, sink)) {
+            ended.sink_full = true;
+            break;
+        }
+    }
+    return ended;
+}
+
+// False when the lines end before both header lines; throws std::bad_alloc.
+template <class Lines>
+bool read_headers(Lines& lines, MoveTable& table) {
+    std::string_view line;
+    for (int header = 0; header < 2; ++header) {
+        if (!lines.next(line))
+            return false;
+        table.headers.emplace_back(line);
     }
     return true;
 }
 
-// Reads the record's lines from any reader with LineReader's contract.
-template <class Reader>
-int read_record_lines(std::FILE* file, Reader& reader, MoveTable& table) {
-    std::string_view line;
-    for (int header = 0; header < 2; ++header) {
-        if (!reader.next(file, line))
-            return reader.error();
-        try {
-            table.headers.emplace_back(line);
-        } catch (const std::bad_alloc&) {
-            return ENOMEM;
-        }
-    }
-
-    // White's move was the last text on the previous line; black's slot is
-    // only filled if another move line follows.
-    bool black_missing = false;
+template <class Lines>
+int read_record_lines(Lines& lines, MoveTable& table) {
     try {
-        while (reader.next(file, line) && !is_blank_line(line)) {
-            if (black_missing)
-                add_missing_half_move(table);
-            const char* const end = line.data() + line.size();
-            const char* p = skip_spaces(line.data(), end);
-            read_half_move(p, end, WHITE, table);
-            black_missing = p == end;
-            if (!black_missing)
-                read_half_move(p, end, BLACK, table);
-        }
+        Appender appender{table};
+        if (read_headers(lines, table))
+            read_move_lines(lines, appender);
     } catch (const std::bad_alloc&) {
         return ENOMEM;
     }
-    return reader.error();
+    return lines.error();
+}
+
+// The CPUs this process may run on.
+cpu_set_t allowed_cpus() {
+    cpu_set_t cpus;
+    CPU_ZERO(&cpus);
+    if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0)
+        CPU_ZERO(&cpus);
+    return cpus;
+}
+
+// Sends the thread to the allowed CPUs other than the caller's. Left
+// alone, the scheduler may start a new thread on its parent's CPU and let
+// the two take turns there, which gains nothing; a failure only costs
+// that.
+void move_to_other_cpus(std::jthread& thread) {
+    cpu_set_t cpus = allowed_cpus();
+    const int current = ::sched_getcpu();
+    if (current < 0 || current >= CPU_SETSIZE || !CPU_ISSET(current, &cpus))
+        return;
+    CPU_CLR(current, &cpus);
+    if (CPU_COUNT(&cpus) > 0)
+        ::pthread_setaffinity_np(thread.native_handle(), sizeof cpus, &cpus);
+}
+
+// Reads the record in two halves at once, each into its own slots of the
+// table, which must be empty. The halves meet at a line start; each line
+// before it fills two slots when the first half runs up to it, so the
+// second half's slots are known before either is read. False when the
+// file did not hold what the survey counted (it changed meanwhile), and
+// the table must be read again in one piece.
+bool read_in_two(int fd, off_t start, const Survey& survey, MoveTable& table, int& error) {
+    try {
+        table.half_moves.resize(2 * survey.lines);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    HalfMove* const slots = table.half_moves.data();
+    const std::size_t first_slots = 2 * (survey.lines_before_split - 2);
+    std::map<std::int64_t, std::string> second_invalid_texts;
+    SlotFiller second{slots + first_slots, slots + table.half_moves.size(),
+                      table.first + static_cast<std::int64_t>(first_slots), second_invalid_texts};
+    MoveLinesEnd second_ended;
+    int second_error = 0;
+    auto read_second = [&] {
+        FileLines lines(fd, survey.split, NO_LIMIT);
+        try {
+            second_ended = read_move_lines(lines, second);
+            second_error = lines.error();
+        } catch (const std::bad_alloc&) {
+            second_error = ENOMEM;
+        }
+    };
+    std::jthread reader;
+    try {
+        reader = std::jthread(read_second);
+        move_to_other_cpus(reader);
+    } catch (const std::exception&) {
+        // Without a thread the second half is read after the first.
+    }
+
+    FileLines lines(fd, start, survey.split);
+    SlotFiller first{slots, slots + first_slots, table.first, table.invalid_texts};
+    MoveLinesEnd first_ended;
+    try {
+        if (!read_headers(lines, table))
+            return false;
+        first_ended = read_move_lines(lines, first);
+    } catch (const std::bad_alloc&) {
+        error = ENOMEM;
+        return true;
+    }
+    if (lines.error() != 0) {
+        error = lines.error();
+        return true;
+    }
+    // The second half writes into the table until it is done.
+    const bool threaded = reader.joinable();
+    if (threaded)
+        reader.join();
+    if (first_ended.blank_line) {
+        table.half_moves.resize(first.filled());
+        return true;
+    }
+    if (first_ended.sink_full || first.filled() != first_slots - (first_ended.black_missing ? 1 : 0))
+        return false;
+    if (!threaded)
+        read_second();
+    if (second_error != 0) {
+        error = second_error;
+        return true;
+    }
+    if (second_ended.sink_full)
+        return false;
+    std::size_t size = first.filled();
+    if (second.filled() > 0) {
+        try {
+            // A first half that ended with white's move gets black's
+            // missing half-move only because another line follows.
+            if (first_ended.black_missing)
+                first.add(MISSING_HALF_MOVE, {});
+            table.invalid_texts.merge(second_invalid_texts);
+        } catch (const std::bad_alloc&) {
+            error = ENOMEM;
+            return true;
+        }
+        size = first_slots + second.filled();
+    }
+    table.half_moves.resize(size);
+    return true;
+}
+
+// A regular file's record: read in two halves at once when it is long
+// enough, so that the table is the one a single reading would give.
+int read_regular_file(int fd, off_t start, off_t size, MoveTable& table) {
+    const Survey survey = survey_file(fd, start, size);
+    // Both header lines must lie before the split.
+    if (survey.split >= 0 && survey.lines_before_split >= 2 && table.count() == 0 &&
+        table.headers.empty() && table.invalid_texts.empty() && [] {
+            const cpu_set_t cpus = allowed_cpus();
+            return CPU_COUNT(&cpus) >= 2;
+        }()) {
+        int error = 0;
+        if (read_in_two(fd, start, survey, table, error))
+            return error;
+        table.half_moves.clear();
+        table.headers.clear();
+        table.invalid_texts.clear();
+    }
+    reserve_for_lines(survey.lines, table);
+    FileLines lines(fd, start, NO_LIMIT);
+    return read_record_lines(lines, table);
 }
 
 } // namespace
@@ -310,13 +554,15 @@ std::int64_t parse_decimal(const char* text, const char** stop) {
 }
 
 int read_record_file(std::FILE* file, MoveTable& table) {
-    if (is_regular_file(file)) {
-        reserve_for_lines(file, table);
-        BlockLineReader reader;
-        return read_record_lines(file, reader, table);
+    struct stat status {};
+    const int fd = ::fileno(file);
+    if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
+        // Read by offset, from where the stream stands, past its buffer.
+        if (const off_t start = ::ftello(file); start >= 0)
+            return read_regular_file(fd, start, status.st_size, table);
     }
-    LineReader reader;
-    return read_record_lines(file, reader, table);
+    StreamLines lines(file);
+    return read_record_lines(lines, table);
 }
 
 } // namespace tavrik

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sched.h>
 
 #include <cerrno>
 #include <climits>
@@ -203,6 +204,88 @@ TEST(ReadRecordFile, RegularFilesAndStreamsGiveTheSameTable) {
         SCOPED_TRACE(text.substr(0, 40));
         expect_same_tables(read_table(text), read_table_from_stream(text));
     }
+}
+
+// Records of more than a MiB are read in two halves at once, split at the
+// first line start past the middle. Each case puts a few special lines in
+// the middle of such a record and moves them line by line across the
+// split; the table must be the one a stream gives, read line by line.
+TEST(ReadRecordFile, LongRecordsReadInTwoHalvesGiveTheSameTable) {
+    const std::string move_line = "e2e4 12 3 4567 8 e7e5 -5 3 3456 7\n";
+    const std::vector<std::string> middles = {
+        "",
+        "e2e4 1 2 3 4\n",                                 // black missing
+        "e2e4 1 2 3 4\ne2e4 1 2 3 4\n",
+        "e2e4 1 2 3 4\n\n",                               // then the end
+        "\n",
+        "   \r\n",
+        "zz 1 2 3 4 e7e5 5 6 7 8\ne2e4 1 2 3 4 qq 5 6 7 8\n", // invalid texts on both sides
+        "e2e4 1 2 3 4\r\ne7e8q 5 6 7 8 o-o-o 1 2 3 4\r\n",
+        std::string("e2e4 1\0 2 3 4 d7d5 5 6 7 8\n", 27),
+        "e2e4 1 2 3 " + std::string(std::size_t{100} * 1024, '7') + " zz 5 6 7 8\n",
+    };
+    constexpr int FILLER = 16000; // lines on each side: 1.1 MB in all
+    for (const std::string& middle : middles) {
+        for (int shift = -3; shift <= 3; ++shift) {
+            std::string text = "W - B\n1-0\n";
+            for (int k = 0; k < FILLER + shift; ++k)
+                text += move_line;
+            text += middle;
+            for (int k = 0; k < FILLER - shift; ++k)
+                text += move_line;
+            SCOPED_TRACE(testing::Message() << printable_text(middle.substr(0, 40)) << " shift " << shift);
+            expect_same_tables(read_table(text), read_table_from_stream(text));
+        }
+    }
+    // The record ends with white's move, or within its first half.
+    std::string text = "W - B\n1-0\n";
+    for (int k = 0; k < 2 * FILLER; ++k)
+        text += move_line;
+    for (const std::string& end : {std::string("e2e4 1 2 3 4"), std::string("e2e4 1 2 3 4\n")}) {
+        expect_same_tables(read_table(text + end), read_table_from_stream(text + end));
+    }
+    const std::string early_end = text.substr(0, 200 * move_line.size()) + "\n" + text;
+    expect_same_tables(read_table(early_end), read_table_from_stream(early_end));
+}
+
+// The reading starts where the stream stands, whatever it has buffered.
+TEST(ReadRecordFile, RegularFilesAreReadFromTheStreamsPosition) {
+    std::string record = "W - B\n1-0\n";
+    for (int k = 0; k < 40000; ++k)
+        record += "e2e4 " + std::to_string(k) + " 3 4567 8 e7e5 -5 3 3456 7\n";
+    for (const std::string& text : {record, record.substr(0, 2000)}) {
+        std::FILE* file = std::tmpfile();
+        ASSERT_NE(file, nullptr);
+        const std::string skipped = "skipped line\n";
+        std::fwrite(skipped.data(), 1, skipped.size(), file);
+        std::fwrite(text.data(), 1, text.size(), file);
+        std::rewind(file);
+        // Reading the first line fills the stream's buffer far beyond it.
+        char line[64];
+        ASSERT_NE(std::fgets(line, sizeof line, file), nullptr);
+        MoveTable table;
+        EXPECT_EQ(read_record_file(file, table), 0);
+        std::fclose(file);
+        expect_same_tables(table, read_table_from_stream(text));
+    }
+}
+
+// With one CPU to run on, a long record is read in one piece.
+TEST(ReadRecordFile, LongRecordsOnOneCpuGiveTheSameTable) {
+    cpu_set_t before;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    const int cpu = sched_getcpu();
+    ASSERT_GE(cpu, 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(cpu, &one);
+    ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+    std::string text = "W - B\n1-0\n";
+    for (int k = 0; k < 40000; ++k)
+        text += "e2e4 " + std::to_string(k) + " 3 4567 8 " + (k == 30000 ? "zz" : "e7e5") + " -5 3 3456 7\n";
+    const MoveTable table = read_table(text);
+    ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
+    expect_same_tables(table, read_table_from_stream(text));
 }
 
 TEST(ReadRecordFile, NumbersReadAsTheCLibraryReadsThemInEveryPlace) {
