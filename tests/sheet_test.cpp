@@ -209,7 +209,8 @@ TEST(WriteDiagram, MoveToTheSameSquareLeavesTheMoveTextEmpty) {
 
 TEST(WriteDiagram, NumbersOfEveryWidthAreWrittenInDecimal) {
     const std::int64_t numbers[] = {0, 7, 10, 99, 100, 999, 1000, 4096, 9999, 10000, 123456,
-                                    -1, -10000, INT64_MAX, INT64_MIN};
+                                    -1, -9, -10, -99, -100, -999, -1000, -9999, -10000,
+                                    INT64_MAX, INT64_MIN};
     MoveTable table;
     for (const std::int64_t n : numbers)
         table.half_moves.push_back(HalfMove{make_move(12, 28), 0, n, 0, 0, n / 2});
@@ -219,13 +220,18 @@ TEST(WriteDiagram, NumbersOfEveryWidthAreWrittenInDecimal) {
     Capture out;
     for (std::int64_t i = 1; i <= table.count(); ++i)
         write_diagram(page, board, table, i, out.output);
-    const std::vector<std::string> lines = lines_of(out.text());
+    std::vector<std::string> lines;
+    for (const std::string& line : lines_of(out.text())) {
+        if (line.starts_with("R ("))
+            lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), std::size(numbers));
     for (std::size_t k = 0; k < std::size(numbers); ++k) {
         const std::int64_t i = static_cast<std::int64_t>(k) + 1;
         const std::string caption = "R (" + std::to_string((i + 1) / 2) + (i % 2 == 1 ? " " : "  ... ") +
                                     "e2e4 score " + std::to_string(numbers[k]) + " time " +
                                     std::to_string(numbers[k] / 2) + ") show";
-        EXPECT_EQ(lines[5 * k + 1], caption);
+        EXPECT_EQ(lines[k], caption);
     }
 }
 
