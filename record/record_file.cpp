@@ -6,14 +6,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "record/record.h"
 
@@ -143,44 +147,65 @@ std::size_t count_newlines(const char* bytes, std::size_t size) {
 // 10 us on a virtual machine), and larger blocks read no faster.
 constexpr std::size_t BLOCK = std::size_t{64} * 1024;
 
-// A record left of at least this size is read on two threads: below it the
-// thread's start costs more than it saves.
-constexpr off_t READ_IN_TWO_FROM = off_t{1} << 20;
+// A record left of at least this size is read in parts on two threads:
+// below it the thread's start costs more than it saves.
+constexpr off_t READ_IN_PARTS_FROM = off_t{1} << 20;
 
-// What one pass over a regular file found, for the table's reservation
-// and for splitting the reading between two threads.
-struct Survey {
-    std::size_t lines = 1;
-    off_t split = -1; // the first line start past the middle, or -1
-    std::size_t lines_before_split = 0;
+// Parts of about 512 KiB, small enough that the thread on the faster CPU
+// takes more of them: the two CPUs of a virtual machine need not run
+// alike, and with two halves the reading waited for the slower one.
+constexpr off_t PART_SIZE = off_t{512} << 10;
+
+// Where a part of the record begins: a line start, and the lines before
+// it, whose slots in the table come before the part's.
+struct PartStart {
+    off_t offset = 0;
+    std::size_t lines_before = 0;
 };
 
-// Counts the lines from start on, and finds the split when the file is
-// long enough to read in two. A failed read ends the survey early; the
-// reading proper will meet the same trouble and report it.
+// What one pass over a regular file found, for the table's reservation
+// and for reading it in parts.
+struct Survey {
+    std::size_t lines = 1;
+    std::vector<PartStart> part_starts; // of the second part on, none for one part
+};
+
+// Counts the lines from start on, and when the file is long enough to
+// read in parts, finds where each part after the first begins: at the
+// first line start PART_SIZE or more past the previous. A failed read
+// ends the survey early; the reading proper will meet the same trouble
+// and report it.
 Survey survey_file(int fd, off_t start, off_t size) {
     Survey survey;
-    const off_t middle = size - start >= READ_IN_TWO_FROM ? start + (size - start) / 2 : -1;
+    off_t target = size - start >= READ_IN_PARTS_FROM ? start + PART_SIZE : -1;
     std::unique_ptr<char[]> chunk;
     try {
         chunk = std::make_unique_for_overwrite<char[]>(BLOCK);
-    } catch (const std::bad_alloc&) {
-        return survey;
-    }
-    off_t offset = start;
-    ssize_t got = 0;
-    while ((got = ::pread(fd, chunk.get(), BLOCK, offset)) > 0) {
-        const auto size_got = static_cast<std::size_t>(got);
-        if (middle >= 0 && survey.split < 0 && offset + got > middle) {
-            const auto from = static_cast<std::size_t>(std::max(middle - offset, off_t{0}));
-            if (const void* newline = std::memchr(chunk.get() + from, '\n', size_got - from)) {
+        off_t offset = start;
+        ssize_t got = 0;
+        while ((got = ::pread(fd, chunk.get(), BLOCK, offset)) > 0) {
+            const auto size_got = static_cast<std::size_t>(got);
+            while (target >= 0 && offset + got > target) {
+                const auto from = static_cast<std::size_t>(std::max(target - offset, off_t{0}));
+                const void* newline = std::memchr(chunk.get() + from, '\n', size_got - from);
+                if (newline == nullptr)
+                    break; // the line goes on in the next chunk
                 const auto after = static_cast<std::size_t>(static_cast<const char*>(newline) - chunk.get()) + 1;
-                survey.split = offset + static_cast<off_t>(after);
-                survey.lines_before_split = survey.lines - 1 + count_newlines(chunk.get(), after);
+                const PartStart part{offset + static_cast<off_t>(after),
+                                     survey.lines - 1 + count_newlines(chunk.get(), after)};
+                // The first part holds both header lines.
+                if (part.lines_before >= 2)
+                    survey.part_starts.push_back(part);
+                target = part.offset + PART_SIZE;
             }
+            survey.lines += count_newlines(chunk.get(), size_got);
+            offset += got;
         }
-        survey.lines += count_newlines(chunk.get(), size_got);
-        offset += got;
+        // No part starts at the end of the file.
+        if (!survey.part_starts.empty() && survey.part_starts.back().offset >= offset)
+            survey.part_starts.pop_back();
+    } catch (const std::bad_alloc&) {
+        survey.part_starts.clear();
     }
     return survey;
 }
@@ -378,105 +403,145 @@ void move_to_other_cpus(std::jthread& thread) {
         ::pthread_setaffinity_np(thread.native_handle(), sizeof cpus, &cpus);
 }
 
-// Reads the record in two halves at once, each into its own slots of the
-// table, which must be empty. The halves meet at a line start; each line
-// before it fills two slots when the first half runs up to it, so the
-// second half's slots are known before either is read. False when the
-// file did not hold what the survey counted (it changed meanwhile), and
-// the table must be read again in one piece.
-bool read_in_two(int fd, off_t start, const Survey& survey, MoveTable& table, int& error) {
+// One part of the record: its bytes, its slots in the table, and how its
+// reading ended.
+struct Part {
+    off_t begin = 0;
+    off_t end = 0;
+    std::size_t first_slot = 0;
+    std::size_t slots = 0;
+    bool headers_read = true; // the first part's, false when missing
+    MoveLinesEnd ended;
+    std::size_t filled = 0;
+    int error = 0;
+};
+
+// Reads part k into its slots; the first part also reads the headers.
+void read_part(int fd, std::vector<Part>& parts, std::size_t k, MoveTable& table,
+               std::map<std::int64_t, std::string>& invalid_texts) {
+    Part& part = parts[k];
+    HalfMove* const slots = table.half_moves.data() + part.first_slot;
+    SlotFiller filler{slots, slots + part.slots, table.first + static_cast<std::int64_t>(part.first_slot),
+                      invalid_texts};
+    FileLines lines(fd, part.begin, part.end);
+    try {
+        part.headers_read = k > 0 || read_headers(lines, table);
+        if (part.headers_read)
+            part.ended = read_move_lines(lines, filler);
+        part.error = lines.error();
+    } catch (const std::bad_alloc&) {
+        part.error = ENOMEM;
+    }
+    part.filled = filler.filled();
+}
+
+// Joins the parts as one reading from start to end would have: up to a
+// blank line or an error, a part that ended with white's move getting
+// black's missing half-move only because a line follows. Returns the
+// half-moves read, or nothing when a part did not hold what the survey
+// counted.
+std::optional<std::size_t> join_parts(const std::vector<Part>& parts, MoveTable& table, int& error) {
+    std::size_t size = 0;
+    bool black_missing = false;
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        const Part& part = parts[k];
+        if (!part.headers_read)
+            return std::nullopt;
+        if (part.error != 0) {
+            error = part.error;
+            return size;
+        }
+        if (part.filled > 0) {
+            if (black_missing) {
+                table.half_moves[part.first_slot - 1] = MISSING_HALF_MOVE;
+                table.invalid_texts.emplace(table.first + static_cast<std::int64_t>(part.first_slot) - 1,
+                                            std::string());
+            }
+            size = part.first_slot + part.filled;
+        }
+        if (part.ended.blank_line)
+            break;
+        const bool last = k + 1 == parts.size();
+        if (part.ended.sink_full ||
+            (!last && part.filled != part.slots - (part.ended.black_missing ? 1 : 0)))
+            return std::nullopt;
+        black_missing = part.ended.black_missing;
+    }
+    return size;
+}
+
+// Reads the record in parts, on this thread and a second one at once,
+// each taking the next part left. The table, which must be empty, is
+// sized for every line the survey counted: each line before a part's
+// start fills two slots, so every part knows where its own begin. False
+// when the file did not hold what the survey counted (it changed
+// meanwhile), and the table must be read again in one piece.
+bool read_in_parts(int fd, off_t start, const Survey& survey, MoveTable& table, int& error) {
+    std::vector<Part> parts;
     try {
         table.half_moves.resize(2 * survey.lines);
+        parts.resize(survey.part_starts.size() + 1);
     } catch (const std::bad_alloc&) {
         return false;
     }
-    HalfMove* const slots = table.half_moves.data();
-    const std::size_t first_slots = 2 * (survey.lines_before_split - 2);
-    std::map<std::int64_t, std::string> second_invalid_texts;
-    SlotFiller second{slots + first_slots, slots + table.half_moves.size(),
-                      table.first + static_cast<std::int64_t>(first_slots), second_invalid_texts};
-    MoveLinesEnd second_ended;
-    int second_error = 0;
-    auto read_second = [&] {
-        FileLines lines(fd, survey.split, NO_LIMIT);
-        try {
-            second_ended = read_move_lines(lines, second);
-            second_error = lines.error();
-        } catch (const std::bad_alloc&) {
-            second_error = ENOMEM;
-        }
-    };
-    std::jthread reader;
-    try {
-        reader = std::jthread(read_second);
-        move_to_other_cpus(reader);
-    } catch (const std::exception&) {
-        // Without a thread the second half is read after the first.
+    for (std::size_t k = 0; k < parts.size(); ++k) {
+        Part& part = parts[k];
+        part.begin = k == 0 ? start : survey.part_starts[k - 1].offset;
+        part.first_slot = k == 0 ? 0 : 2 * (survey.part_starts[k - 1].lines_before - 2);
+        const bool last = k + 1 == parts.size();
+        // The last part reads on to the end, wherever that now is.
+        part.end = last ? NO_LIMIT : survey.part_starts[k].offset;
+        part.slots = (last ? table.half_moves.size() : 2 * (survey.part_starts[k].lines_before - 2)) -
+                     part.first_slot;
     }
 
-    FileLines lines(fd, start, survey.split);
-    SlotFiller first{slots, slots + first_slots, table.first, table.invalid_texts};
-    MoveLinesEnd first_ended;
+    std::atomic<std::size_t> next_part{0};
+    // Each thread keeps the invalid move texts it reads apart.
+    std::array<std::map<std::int64_t, std::string>, 2> invalid_texts;
+    const auto read_parts = [&](std::map<std::int64_t, std::string>& texts) {
+        for (std::size_t k = 0; (k = next_part.fetch_add(1)) < parts.size();)
+            read_part(fd, parts, k, table, texts);
+    };
+    {
+        std::jthread helper;
+        try {
+            helper = std::jthread(read_parts, std::ref(invalid_texts[1]));
+            move_to_other_cpus(helper);
+        } catch (const std::exception&) {
+            // Without a second thread this one reads every part.
+        }
+        read_parts(invalid_texts[0]);
+    }
+
+    table.invalid_texts.merge(invalid_texts[0]);
+    table.invalid_texts.merge(invalid_texts[1]);
+    std::optional<std::size_t> size;
     try {
-        if (!read_headers(lines, table))
-            return false;
-        first_ended = read_move_lines(lines, first);
+        size = join_parts(parts, table, error);
     } catch (const std::bad_alloc&) {
         error = ENOMEM;
-        return true;
+        size = 0;
     }
-    if (lines.error() != 0) {
-        error = lines.error();
-        return true;
-    }
-    // The second half writes into the table until it is done.
-    const bool threaded = reader.joinable();
-    if (threaded)
-        reader.join();
-    if (first_ended.blank_line) {
-        table.half_moves.resize(first.filled());
-        return true;
-    }
-    if (first_ended.sink_full || first.filled() != first_slots - (first_ended.black_missing ? 1 : 0))
+    if (!size)
         return false;
-    if (!threaded)
-        read_second();
-    if (second_error != 0) {
-        error = second_error;
-        return true;
-    }
-    if (second_ended.sink_full)
-        return false;
-    std::size_t size = first.filled();
-    if (second.filled() > 0) {
-        try {
-            // A first half that ended with white's move gets black's
-            // missing half-move only because another line follows.
-            if (first_ended.black_missing)
-                first.add(MISSING_HALF_MOVE, {});
-            table.invalid_texts.merge(second_invalid_texts);
-        } catch (const std::bad_alloc&) {
-            error = ENOMEM;
-            return true;
-        }
-        size = first_slots + second.filled();
-    }
-    table.half_moves.resize(size);
+    table.half_moves.resize(*size);
+    // Texts read past the end of the record, after a blank line.
+    table.invalid_texts.erase(table.invalid_texts.lower_bound(table.end()), table.invalid_texts.end());
     return true;
 }
 
-// A regular file's record: read in two halves at once when it is long
-// enough, so that the table is the one a single reading would give.
+// A regular file's record: read in parts at once when it is long enough
+// and two CPUs are there to read it, so that the table is the one a
+// single reading would give.
 int read_regular_file(int fd, off_t start, off_t size, MoveTable& table) {
     const Survey survey = survey_file(fd, start, size);
-    // Both header lines must lie before the split.
-    if (survey.split >= 0 && survey.lines_before_split >= 2 && table.count() == 0 &&
-        table.headers.empty() && table.invalid_texts.empty() && [] {
+    if (!survey.part_starts.empty() && table.count() == 0 && table.headers.empty() &&
+        table.invalid_texts.empty() && [] {
             const cpu_set_t cpus = allowed_cpus();
             return CPU_COUNT(&cpus) >= 2;
         }()) {
         int error = 0;
-        if (read_in_two(fd, start, survey, table, error))
+        if (read_in_parts(fd, start, survey, table, error))
             return error;
         table.half_moves.clear();
         table.headers.clear();

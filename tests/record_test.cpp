@@ -206,44 +206,56 @@ TEST(ReadRecordFile, RegularFilesAndStreamsGiveTheSameTable) {
     }
 }
 
-// Records of more than a MiB are read in two halves at once, split at the
-// first line start past the middle. Each case puts a few special lines in
-// the middle of such a record and moves them line by line across the
-// split; the table must be the one a stream gives, read line by line.
-TEST(ReadRecordFile, LongRecordsReadInTwoHalvesGiveTheSameTable) {
+// Records of more than a MiB are read in parts. A part starts after the
+// first newline 512 KiB or more past the previous start. Each case puts a
+// few special lines at a given distance from every such point of a 1.8 MB
+// record, so that parts start before, inside and after them; the table
+// must be the one a stream gives, read line by line.
+TEST(ReadRecordFile, LongRecordsReadInPartsGiveTheSameTable) {
     const std::string move_line = "e2e4 12 3 4567 8 e7e5 -5 3 3456 7\n";
-    const std::vector<std::string> middles = {
+    const std::vector<std::string> specials = {
         "",
-        "e2e4 1 2 3 4\n",                                 // black missing
+        "e2e4 1 2 3 4\n", // black missing
         "e2e4 1 2 3 4\ne2e4 1 2 3 4\n",
-        "e2e4 1 2 3 4\n\n",                               // then the end
+        "e2e4 1 2 3 4\n\n", // then the end
         "\n",
         "   \r\n",
-        "zz 1 2 3 4 e7e5 5 6 7 8\ne2e4 1 2 3 4 qq 5 6 7 8\n", // invalid texts on both sides
+        "zz 1 2 3 4\n\n", // an invalid text before the end, more after it
+        "zz 1 2 3 4 e7e5 5 6 7 8\ne2e4 1 2 3 4 qq 5 6 7 8\n",
         "e2e4 1 2 3 4\r\ne7e8q 5 6 7 8 o-o-o 1 2 3 4\r\n",
         std::string("e2e4 1\0 2 3 4 d7d5 5 6 7 8\n", 27),
         "e2e4 1 2 3 " + std::string(std::size_t{100} * 1024, '7') + " zz 5 6 7 8\n",
     };
-    constexpr int FILLER = 16000; // lines on each side: 1.1 MB in all
-    for (const std::string& middle : middles) {
-        for (int shift = -3; shift <= 3; ++shift) {
+    constexpr std::size_t PART = std::size_t{512} * 1024;
+    constexpr std::size_t SIZE = 3 * PART + PART / 2;
+    for (const std::string& special : specials) {
+        for (const long shift : {-40L, -13L, -12L, -1L, 0L, 5L}) {
             std::string text = "W - B\n1-0\n";
-            for (int k = 0; k < FILLER + shift; ++k)
-                text += move_line;
-            text += middle;
-            for (int k = 0; k < FILLER - shift; ++k)
-                text += move_line;
-            SCOPED_TRACE(testing::Message() << printable_text(middle.substr(0, 40)) << " shift " << shift);
+            for (std::size_t start = 0; text.size() < SIZE;) {
+                const std::size_t target = start + PART;
+                const auto special_at = static_cast<std::size_t>(static_cast<long>(target) + shift);
+                while (text.size() + 2 * move_line.size() <= special_at)
+                    text += move_line;
+                // The last move line padded with spaces to end where the
+                // special lines begin.
+                const std::size_t pad = special_at - text.size() - move_line.size();
+                ASSERT_LT(pad, move_line.size());
+                text += move_line.substr(0, move_line.size() - 1) + std::string(pad, ' ') + "\n";
+                text += special;
+                while (text.find('\n', target) == std::string::npos)
+                    text += move_line;
+                start = text.find('\n', target) + 1;
+            }
+            SCOPED_TRACE(testing::Message() << printable_text(special.substr(0, 40)) << " shift " << shift);
             expect_same_tables(read_table(text), read_table_from_stream(text));
         }
     }
-    // The record ends with white's move, or within its first half.
+    // The record ends with white's move, or within its first part.
     std::string text = "W - B\n1-0\n";
-    for (int k = 0; k < 2 * FILLER; ++k)
+    while (text.size() < SIZE)
         text += move_line;
-    for (const std::string& end : {std::string("e2e4 1 2 3 4"), std::string("e2e4 1 2 3 4\n")}) {
+    for (const std::string& end : {std::string("e2e4 1 2 3 4"), std::string("e2e4 1 2 3 4\n")})
         expect_same_tables(read_table(text + end), read_table_from_stream(text + end));
-    }
     const std::string early_end = text.substr(0, 200 * move_line.size()) + "\n" + text;
     expect_same_tables(read_table(early_end), read_table_from_stream(early_end));
 }
