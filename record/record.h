@@ -149,8 +149,7 @@ private:
 // Returns 0, or the errno of a failed read (ENOMEM when the table or a
 // line finds no memory). A regular file is read by offset from the
 // stream's position, which it leaves where it was; one of more than a MiB
-// is read in two halves at once, on two CPUs where the process may use
-// them.
+// is read in parts on two threads where the process may use two CPUs.
 int read_record_file(std::FILE* file, MoveTable& table);
 
 } // namespace tavrik
