@@ -150,6 +150,10 @@ private:
 // line finds no memory). A regular file is read by offset from the
 // stream's position, which it leaves where it was; one of more than a MiB
 // is read in parts on two threads where the process may use two CPUs.
-int read_record_file(std::FILE* file, MoveTable& table);
+// The report, when given, tells how it was read.
+struct ReadReport {
+    std::size_t parts = 1; // read at once; 1 for a record read in one piece
+};
+int read_record_file(std::FILE* file, MoveTable& table, ReadReport* report = nullptr);
 
 } // namespace tavrik

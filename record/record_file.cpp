@@ -542,7 +542,7 @@ bool read_in_parts(int fd, off_t start, const Survey& survey, MoveTable& table, 
 // A regular file's record: read in parts at once when it is long enough
 // and two CPUs are there to read it, so that the table is the one a
 // single reading would give.
-int read_regular_file(int fd, off_t start, off_t size, MoveTable& table) {
+int read_regular_file(int fd, off_t start, off_t size, MoveTable& table, ReadReport& report) {
     const Survey survey = survey_file(fd, start, size);
     if (!survey.part_starts.empty() && survey.lines <= survey.bytes / SHORTEST_AVERAGE_LINE &&
         table.count() == 0 && table.headers.empty() &&
@@ -551,8 +551,10 @@ int read_regular_file(int fd, off_t start, off_t size, MoveTable& table) {
             return CPU_COUNT(&cpus) >= 2;
         }()) {
         int error = 0;
-        if (read_in_parts(fd, start, survey, table, error))
+        if (read_in_parts(fd, start, survey, table, error)) {
+            report.parts = survey.part_starts.size() + 1;
             return error;
+        }
         table.half_moves.clear();
         table.headers.clear();
         table.invalid_texts.clear();
@@ -628,13 +630,16 @@ std::int64_t parse_decimal(const char* text, const char** stop) {
     return static_cast<std::int64_t>(negative ? 0 - magnitude : magnitude);
 }
 
-int read_record_file(std::FILE* file, MoveTable& table) {
+int read_record_file(std::FILE* file, MoveTable& table, ReadReport* report) {
+    ReadReport ignored;
+    ReadReport& told = report != nullptr ? *report : ignored;
+    told = ReadReport{};
     struct stat status {};
     const int fd = ::fileno(file);
     if (::fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) {
         // Read by offset, from where the stream stands, past its buffer.
         if (const off_t start = ::ftello(file); start >= 0)
-            return read_regular_file(fd, start, status.st_size, table);
+            return read_regular_file(fd, start, status.st_size, table, told);
     }
     StreamLines lines(file);
     return read_record_lines(lines, table);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sched.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -206,6 +207,21 @@ TEST(ReadRecordFile, RegularFilesAndStreamsGiveTheSameTable) {
     }
 }
 
+// The table of a record read from a regular file, and the parts it was
+// read in.
+MoveTable read_table_in_parts(const std::string& text, std::size_t& parts) {
+    std::FILE* file = std::tmpfile();
+    EXPECT_NE(file, nullptr);
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
+    MoveTable table;
+    ReadReport report;
+    EXPECT_EQ(read_record_file(file, table, &report), 0);
+    std::fclose(file);
+    parts = report.parts;
+    return table;
+}
+
 // Records of more than a MiB are read in parts. A part starts after the
 // first newline 512 KiB or more past the previous start. Each case puts a
 // few special lines at a given distance from every such point of a 1.8 MB
@@ -231,6 +247,7 @@ TEST(ReadRecordFile, LongRecordsReadInPartsGiveTheSameTable) {
     for (const std::string& special : specials) {
         for (const long shift : {-40L, -13L, -12L, -1L, 0L, 5L}) {
             std::string text = "W - B\n1-0\n";
+            std::vector<std::size_t> starts;
             for (std::size_t start = 0; text.size() < SIZE;) {
                 const std::size_t target = start + PART;
                 const auto special_at = static_cast<std::size_t>(static_cast<long>(target) + shift);
@@ -245,9 +262,14 @@ TEST(ReadRecordFile, LongRecordsReadInPartsGiveTheSameTable) {
                 while (text.find('\n', target) == std::string::npos)
                     text += move_line;
                 start = text.find('\n', target) + 1;
+                starts.push_back(start);
             }
             SCOPED_TRACE(testing::Message() << printable_text(special.substr(0, 40)) << " shift " << shift);
-            expect_same_tables(read_table(text), read_table_from_stream(text));
+            std::size_t parts = 0;
+            expect_same_tables(read_table_in_parts(text, parts), read_table_from_stream(text));
+            // The first part, and one for each start before the end.
+            EXPECT_EQ(parts, 1 + std::count_if(starts.begin(), starts.end(),
+                                               [&text](std::size_t start) { return start < text.size(); }));
         }
     }
     // The record ends with white's move, or within its first part.
@@ -295,9 +317,16 @@ TEST(ReadRecordFile, LongRecordsOnOneCpuGiveTheSameTable) {
     std::string text = "W - B\n1-0\n";
     for (int k = 0; k < 40000; ++k)
         text += "e2e4 " + std::to_string(k) + " 3 4567 8 " + (k == 30000 ? "zz" : "e7e5") + " -5 3 3456 7\n";
-    const MoveTable table = read_table(text);
+    std::size_t parts = 0;
+    const MoveTable table = read_table_in_parts(text, parts);
     ASSERT_EQ(sched_setaffinity(0, sizeof before, &before), 0);
+    EXPECT_EQ(parts, 1U);
     expect_same_tables(table, read_table_from_stream(text));
+    // With two the same record is read in parts.
+    if (CPU_COUNT(&before) >= 2) {
+        expect_same_tables(read_table_in_parts(text, parts), table);
+        EXPECT_GT(parts, 1U);
+    }
 }
 
 TEST(ReadRecordFile, NumbersReadAsTheCLibraryReadsThemInEveryPlace) {
