@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 
 #include "record/record.h"
@@ -280,6 +281,40 @@ TEST(ReadRecordFile, LongRecordsReadInPartsGiveTheSameTable) {
         expect_same_tables(read_table(text + end), read_table_from_stream(text + end));
     const std::string early_end = text.substr(0, 200 * move_line.size()) + "\n" + text;
     expect_same_tables(read_table(early_end), read_table_from_stream(early_end));
+}
+
+// Long records of lines of every kind in random order, each read in parts
+// and as a stream.
+TEST(ReadRecordFile, LongRecordsOfMixedLinesGiveTheSameTable) {
+    const std::vector<std::string> kinds = {
+        "e2e4 12 3 4567 8 e7e5 -5 3 3456 7\n",
+        "g1f3 1 2 3 4\n",
+        "zz 1 2 3 4 e7e5 5 6 7 8\n",
+        "e2e4 1 2 3 4 qq 5 6 7 8\r\n",
+        "   e7e8q  99999999999999999999 -0 +5 x   o-o-o 1 2 3 4   \n",
+        std::string("e2e4 1\0 2 3 4 d7d5 5 6 7 8\n", 27),
+        "x\n",
+        "e2e4 1 2 3 " + std::string(std::size_t{70} * 1024, '7') + " zz 5 6 7 8\n",
+    };
+    std::mt19937 random(20261208);
+    for (int record = 0; record < 6; ++record) {
+        std::string text = "W - B\n1-0\n";
+        while (text.size() < std::size_t{1400} * 1024) {
+            const std::uint32_t pick = random() % 1000;
+            // Mostly plain lines, a long one now and then, and in some
+            // records one blank line that ends them early.
+            if (pick == 0 && record % 2 == 1)
+                text += "\n";
+            else if (pick < 3)
+                text += kinds.back();
+            else
+                text += kinds[pick < 700 ? 0 : 1 + pick % (kinds.size() - 2)];
+        }
+        SCOPED_TRACE(record);
+        std::size_t parts = 0;
+        expect_same_tables(read_table_in_parts(text, parts), read_table_from_stream(text));
+        EXPECT_GT(parts, 1U);
+    }
 }
 
 // The reading starts where the stream stands, whatever it has buffered.
