@@ -369,7 +369,10 @@ TEST(ReadRecordFile, NumbersReadAsTheCLibraryReadsThemInEveryPlace) {
         "0", "7", "-7", "+7", "-0", "42", "1234", "1234567", "-1234567", "+1234567", "12345678",
         "-12345678", "123456789", "00000001", "0000000012", "-", "+", "x", "7x", "-12ab", "1-2",
         "+-1", "99999999999999999999", "-9223372036854775809", "9a999999", "12345678x",
-        "1234567\x80", "5\t6"};
+        "1234567\x80", "5\t6",
+        // Bytes just outside the digits, and bytes whose test carries
+        // (\x35 is 5, \x38 8, \x39 9).
+        "12:34", "12/34", "1\xb0", "1\xc9", "\xff\x35", "-\xc9\x39", "7\xfa\x38", "0123456:", "0/"};
     for (const char* number : numbers) {
         SCOPED_TRACE(number);
         const std::int64_t expected = std::strtoll(number, nullptr, 10);
