@@ -196,7 +196,8 @@ constexpr off_t READ_IN_PARTS_FROM = off_t{1} << 20;
 
 // Parts of about 512 KiB, small enough that the thread on the faster CPU
 // takes more of them: the two CPUs of a virtual machine need not run
-// alike, and with two halves the reading waited for the slower one.
+// alike, and with equal halves the faster thread would wait for the
+// slower.
 constexpr off_t PART_SIZE = off_t{512} << 10;
 
 // Where a part of the record begins: a line start, and the lines before
