@@ -442,6 +442,11 @@ cpu_set_t allowed_cpus() {
     return cpus;
 }
 
+int usable_cpus() {
+    const cpu_set_t cpus = allowed_cpus();
+    return CPU_COUNT(&cpus);
+}
+
 // Sends the thread to the allowed CPUs other than the caller's. Left
 // alone, the scheduler may start a new thread on its parent's CPU and let
 // the two take turns there, which gains nothing; a failure only costs
@@ -589,11 +594,8 @@ bool read_in_parts(int fd, off_t start, const Survey& survey, MoveTable& table, 
 int read_regular_file(int fd, off_t start, off_t size, MoveTable& table, ReadReport& report) {
     const Survey survey = survey_file(fd, start, size);
     if (!survey.part_starts.empty() && survey.lines <= survey.bytes / SHORTEST_AVERAGE_LINE &&
-        table.count() == 0 && table.headers.empty() &&
-        table.invalid_texts.empty() && [] {
-            const cpu_set_t cpus = allowed_cpus();
-            return CPU_COUNT(&cpus) >= 2;
-        }()) {
+        table.count() == 0 && table.headers.empty() && table.invalid_texts.empty() &&
+        usable_cpus() >= 2) {
         int error = 0;
         if (read_in_parts(fd, start, survey, table, error)) {
             report.parts = survey.part_starts.size() + 1;
@@ -652,7 +654,7 @@ bool LineReader::next(std::FILE* file, std::string_view& line) {
 std::int64_t parse_decimal(const char* text, const char** stop) {
     // By hand rather than strtoll: this runs for every number of a record
     // and dominated the reading of long ones.
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+    while (is_c_space(*text))
         ++text;
     const bool negative = *text == '-';
     if (*text == '-' || *text == '+')
