@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <limits>
 #include <memory>
 #include <new>
@@ -447,18 +446,27 @@ int usable_cpus() {
     return CPU_COUNT(&cpus);
 }
 
-// Sends the thread to the allowed CPUs other than the caller's. Left
+// The allowed CPUs other than the caller's, for a second thread. Left
 // alone, the scheduler may start a new thread on its parent's CPU and let
-// the two take turns there, which gains nothing; a failure only costs
-// that.
-void move_to_other_cpus(std::jthread& thread) {
+// the two take turns there, which gains nothing. Empty when the caller's
+// CPU is unknown.
+cpu_set_t other_cpus() {
     cpu_set_t cpus = allowed_cpus();
     const int current = ::sched_getcpu();
     if (current < 0 || current >= CPU_SETSIZE || !CPU_ISSET(current, &cpus))
-        return;
-    CPU_CLR(current, &cpus);
+        CPU_ZERO(&cpus);
+    else
+        CPU_CLR(current, &cpus);
+    return cpus;
+}
+
+// Keeps the calling thread to the given CPUs, if there are any; a failure
+// only costs speed. Each thread sets its own: a thread set by its handle
+// may have ended by then, and the kernel would take the request for the
+// caller's own.
+void keep_to(const cpu_set_t& cpus) {
     if (CPU_COUNT(&cpus) > 0)
-        ::pthread_setaffinity_np(thread.native_handle(), sizeof cpus, &cpus);
+        ::sched_setaffinity(0, sizeof cpus, &cpus);
 }
 
 // One part of the record: its bytes, its slots in the table, and how its
@@ -563,8 +571,10 @@ bool read_in_parts(int fd, off_t start, const Survey& survey, MoveTable& table, 
     {
         std::jthread helper;
         try {
-            helper = std::jthread(read_parts, std::ref(invalid_texts[1]));
-            move_to_other_cpus(helper);
+            helper = std::jthread([&read_parts, &invalid_texts, cpus = other_cpus()] {
+                keep_to(cpus);
+                read_parts(invalid_texts[1]);
+            });
         } catch (const std::exception&) {
             // Without a second thread this one reads every part.
         }

@@ -2,6 +2,7 @@
 #include <sched.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -9,6 +10,8 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "record/record.h"
 #include "support.h"
@@ -361,6 +364,34 @@ TEST(ReadRecordFile, LongRecordsOnOneCpuGiveTheSameTable) {
     if (CPU_COUNT(&before) >= 2) {
         expect_same_tables(read_table_in_parts(text, parts), table);
         EXPECT_GT(parts, 1U);
+    }
+}
+
+// The second thread is kept off the caller's CPU, but the caller keeps
+// every CPU it had, even when the second thread has read all parts and
+// ended before the first has begun. Both CPUs are kept busy meanwhile,
+// which makes that early end likely.
+TEST(ReadRecordFile, ReadingInPartsLeavesTheCallersCpusAsTheyWere) {
+    cpu_set_t before;
+    ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+    if (CPU_COUNT(&before) < 2)
+        GTEST_SKIP() << "one CPU: records are read in one piece";
+    std::string text = "W - B\n1-0\n";
+    while (text.size() < std::size_t{1100} * 1024)
+        text += "e2e4 12 3 4567 8 e7e5 -5 3 3456 7\n";
+    const auto spin = [](const std::stop_token& stop) {
+        while (!stop.stop_requested()) {
+        }
+    };
+    const std::array<std::jthread, 4> busy = {std::jthread(spin), std::jthread(spin), std::jthread(spin),
+                                             std::jthread(spin)};
+    for (int run = 0; run < 100; ++run) {
+        std::size_t parts = 0;
+        read_table_in_parts(text, parts);
+        cpu_set_t after;
+        ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+        ASSERT_TRUE(CPU_EQUAL(&before, &after)) << "after run " << run;
+        ASSERT_GT(parts, 1U);
     }
 }
 
