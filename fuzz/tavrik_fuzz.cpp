@@ -329,24 +329,21 @@ std::int64_t expected_diagrams(const RangeArgs& args, std::int64_t count, std::i
     return std::max<std::int64_t>(0, end - start);
 }
 
-// Every game played one by one, then the whole run over the same text.
+// Each game checked as the whole run plays it, before its pages are
+// written; then the run's status, complaints and sheet.
 void fuzz_pgn(std::string& copy, const RangeArgs& args) {
-    std::FILE* file = open_record(copy);
-    PgnReader reader(file);
-    PgnGame game;
-    MoveTable table;
-    Board start;
     std::int64_t games = 0;
     std::int64_t faults = 0;
     std::int64_t diagrams = 0;
     std::int64_t pages = 0;
-    while (reader.next_game(game)) {
+    const auto check_game = [&](const PlayedGame& played_game) {
+        const MoveTable& table = played_game.table;
+        const Board& start = played_game.start;
         ++games;
-        const std::string fault = play_pgn_game(game, start, table);
-        faults += fault.empty() ? 0 : 1;
+        faults += played_game.fault.empty() ? 0 : 1;
         check(table.san.size() == table.half_moves.size(), "SAN for every half-move");
         // A refused FEN leaves the start as far as it was built.
-        check_board(start, fault.empty() || table.count() > 0);
+        check_board(start, played_game.fault.empty() || table.count() > 0);
         Board replayed = start;
         Board played = start;
         for (std::int64_t i = table.first; i < table.end(); ++i) {
@@ -361,19 +358,18 @@ void fuzz_pgn(std::string& copy, const RangeArgs& args) {
             check_board(played, true);
             check(replayed.letters == played.letters && replayed.side == played.side, "replay and rules differ", san);
         }
-        if (fault.empty() || table.count() > 0) {
+        if (played_game.fault.empty() || table.count() > 0) {
             const std::int64_t drawn = expected_diagrams(args, table.count(), table.first);
             diagrams += drawn;
             pages += std::max<std::int64_t>(1, (drawn + BOARDS_PER_PAGE - 1) / BOARDS_PER_PAGE);
         }
-    }
-    check(reader.error() == 0, "reading from memory failed");
-    std::fclose(file);
+    };
 
     MemoryStream out(texts().sheet);
     MemoryStream err(texts().complaints);
-    file = open_record(copy);
-    const int status = print_pgn_run(file, "fuzz", PgnArgs{args, std::nullopt}, out.file(), err.file());
+    std::FILE* file = open_record(copy);
+    const int status =
+        print_pgn_run(file, "fuzz", PgnArgs{args, std::nullopt}, out.file(), err.file(), check_game);
     std::fclose(file);
     const std::string_view sheet = out.text();
     const std::string_view complaints = err.text();

@@ -89,7 +89,7 @@ void write_record_moves(const MoveTable& table, Output& out) {
 }
 
 int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std::FILE* out,
-                  std::FILE* err) {
+                  std::FILE* err, const GameWatcher& watch) {
     PgnReader reader(pgn);
     Output output(out);
     PageState page;
@@ -102,6 +102,8 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
 
     const auto print_one = [&]() {
         const std::string fault = play_pgn_game(game, start, table);
+        if (watch)
+            watch(PlayedGame{game, start, table, fault});
         if (!fault.empty()) {
             report_pgn_game(err, pgn_name, game, fault);
             status = 1;

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,13 +64,24 @@ struct PgnArgs {
     std::optional<std::int64_t> game; // print only this game, from 1
 };
 
+// One game as print_pgn_run played it, before its pages are written; fault
+// is empty when every move could be played. For callers that check a run
+// in-process without reading and playing every game again.
+struct PlayedGame {
+    const PgnGame& game;
+    const Board& start;
+    const MoveTable& table;
+    const std::string& fault;
+};
+using GameWatcher = std::function<void(const PlayedGame&)>;
+
 // One whole run over an open PGN file: every game (or the one chosen)
 // on pages of its own under its title. A game whose text breaks off or
 // that holds a move that cannot be played is printed up to there and
 // reported on err; the status is then 1, as when the file holds no game
 // or not the chosen one.
 int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std::FILE* out,
-                  std::FILE* err);
+                  std::FILE* err, const GameWatcher& watch = {});
 
 // Writes one game of an open PGN file as a record: the chosen game, or
 // the only one. Writes nothing unless the whole game can be written.

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "run/run.h"
 #include "support.h"
 
 namespace tavrik {
@@ -197,6 +200,51 @@ TEST(PgnRun, BadPgnIsReportedAndTheOtherGamesPrinted) {
         else
             EXPECT_EQ(lines_of(result.out).back(), "showpage") << c.name;
     }
+}
+
+// The watcher sees every game as the run played it, faults included, and
+// the run prints and reports as it does unwatched.
+TEST(PgnRun, WatcherSeesEveryGameAsPlayed) {
+    const std::string game = "[White \"W\"]\n[Black \"B\"]\n\n1. e4 e5 2. Nf3 Nc6 *\n\n";
+    const std::string pgn = game + "[White \"X\"]\n\n1. e4 e5 2. Ke3 Nc6 *\n\n" +
+                            "[SetUp \"1\"]\n[FEN \"4k3/8/8/8/8/8/8/4K3 b - - 0 30\"]\n\n30... Kd7 31. Kd2 *\n";
+    struct Seen {
+        std::int64_t number;
+        std::int64_t first;
+        std::vector<std::string> san;
+        std::string start;
+        std::string fault;
+    };
+    std::vector<Seen> seen;
+    const auto watch = [&seen](const PlayedGame& played) {
+        seen.push_back({played.game.number, played.table.first, played.table.san, fen_of(played.start),
+                        played.fault});
+    };
+    test::Capture out;
+    test::Capture err;
+    TempFile file(pgn);
+    std::FILE* in = std::fopen(file.path().c_str(), "r");
+    ASSERT_NE(in, nullptr);
+    const int status = print_pgn_run(in, "games.pgn", PgnArgs{}, out.file(), err.file(), watch);
+    std::fclose(in);
+    ASSERT_EQ(seen.size(), 3U);
+    const std::string standard = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+    EXPECT_EQ(seen[0].number, 1);
+    EXPECT_EQ(seen[0].san, (std::vector<std::string>{"e4", "e5", "Nf3", "Nc6"}));
+    EXPECT_EQ(seen[0].start, standard);
+    EXPECT_EQ(seen[0].fault, "");
+    EXPECT_EQ(seen[1].number, 2);
+    EXPECT_EQ(seen[1].san, (std::vector<std::string>{"e4", "e5"}));
+    EXPECT_EQ(seen[1].fault, "move 2 Ke3: no such legal move");
+    EXPECT_EQ(seen[2].first, 60);
+    EXPECT_EQ(seen[2].san, (std::vector<std::string>{"Kd7", "Kd2"}));
+    EXPECT_EQ(seen[2].start, "4k3/8/8/8/8/8/8/4K3 b - - 0 30");
+    EXPECT_EQ(seen[2].fault, "");
+
+    const RunResult unwatched = run_args_in_process(pgn, {"--pgn", "-"});
+    EXPECT_EQ(status, unwatched.status);
+    EXPECT_EQ(out.text(), unwatched.out);
+    EXPECT_EQ(err.text(), "tavrik: games.pgn: game 2 (X - ?): move 2 Ke3: no such legal move\n");
 }
 
 TEST(PgnRun, GameWithoutResultEndsWhereTheNextBegins) {
