@@ -178,7 +178,9 @@ std::size_t count_newlines(const char* bytes, std::size_t size) {
             const std::uint64_t nonzero = ((x & LOW_SEVEN) + LOW_SEVEN) | x;
             per_byte += (~nonzero & HIGH) >> 7;
         }
-        count += static_cast<std::size_t>((per_byte * ONES) >> 56);
+        // Summed in pairs first: all eight bytes may add up past 255.
+        const std::uint64_t pairs = (per_byte & 0x00FF00FF00FF00FF) + ((per_byte >> 8) & 0x00FF00FF00FF00FF);
+        count += static_cast<std::size_t>((pairs * 0x0001000100010001) >> 48);
     }
     for (; k < size; ++k)
         count += bytes[k] == '\n' ? 1 : 0;

@@ -136,24 +136,27 @@ TEST(TableMemory, LargeBlocksAreAlignedToHugePagesAndUsable) {
 }
 
 TEST(ReadRecordFile, ReservesTwoHalfMovesForEveryLineOfARegularFile) {
-    // Line counts either side of the eight-byte words and of the 255-word
-    // runs in which the newlines are summed.
-    for (const std::size_t lines : {0, 1, 7, 8, 9, 300, 2041, 5000}) {
-        SCOPED_TRACE(lines);
-        std::string text = "W - B\n1-0\n";
-        for (std::size_t k = 0; k < lines; ++k)
-            text += k % 3 == 0 ? "e2e4 1 2 3 4 e7e5 5 6 7 8\n" : "\n";
-        std::FILE* file = std::tmpfile();
-        ASSERT_NE(file, nullptr);
-        ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
-        std::rewind(file);
-        MoveTable table;
-        EXPECT_EQ(read_record_file(file, table), 0);
-        std::fclose(file);
-        // Every line, headers too, and one more for a last line without
-        // its newline.
-        EXPECT_EQ(table.half_moves.capacity(), 2 * (lines + 3));
-        EXPECT_EQ(table.count(), lines > 0 ? 2 : 0);
+    // Line counts either side of the words of eight or sixteen bytes and
+    // of the runs of 255 words in which the newlines are summed; blank
+    // lines only, so that a byte's count in a run can reach 255.
+    for (const bool blank_only : {false, true}) {
+        for (const std::size_t lines : {0, 1, 7, 8, 9, 15, 16, 17, 300, 2041, 4079, 4080, 4081, 5000, 9000}) {
+            SCOPED_TRACE(testing::Message() << lines << (blank_only ? " blank" : ""));
+            std::string text = "W - B\n1-0\n";
+            for (std::size_t k = 0; k < lines; ++k)
+                text += k % 3 == 0 && !blank_only ? "e2e4 1 2 3 4 e7e5 5 6 7 8\n" : "\n";
+            std::FILE* file = std::tmpfile();
+            ASSERT_NE(file, nullptr);
+            ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file), text.size());
+            std::rewind(file);
+            MoveTable table;
+            EXPECT_EQ(read_record_file(file, table), 0);
+            std::fclose(file);
+            // Every line, headers too, and one more for a last line
+            // without its newline.
+            EXPECT_EQ(table.half_moves.capacity(), 2 * (lines + 3));
+            EXPECT_EQ(table.count(), lines > 0 && !blank_only ? 2 : 0);
+        }
     }
 }
 
