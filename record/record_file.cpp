@@ -158,29 +158,25 @@ bool read_half_move(const char*& p, const char* end, Colour colour, Sink& sink) 
 
 const HalfMove MISSING_HALF_MOVE{0, INVALID_BIT};
 
-// The newlines among the bytes, counted eight bytes at a time: this pass
-// over a long record cost as much as reading its numbers.
+// The newlines among the bytes, counted sixteen bytes at a time in the
+// compiler's vectors (SSE2 on x86-64): this pass over a long record runs
+// alone before the reading is shared out.
 std::size_t count_newlines(const char* bytes, std::size_t size) {
-    constexpr std::uint64_t ONES = 0x0101010101010101;
-    constexpr std::uint64_t LOW_SEVEN = 0x7F7F7F7F7F7F7F7F;
-    constexpr std::uint64_t HIGH = 0x8080808080808080;
+    using Bytes = std::uint8_t __attribute__((vector_size(16)));
     std::size_t count = 0;
     std::size_t k = 0;
-    while (k + 8 <= size) {
-        // Per byte, 1 for a newline; at most 255 words before the bytes
-        // are summed, so that none of them overflows.
-        std::uint64_t per_byte = 0;
-        for (int words = 0; words < 255 && k + 8 <= size; ++words, k += 8) {
-            std::uint64_t word = 0;
-            std::memcpy(&word, bytes + k, sizeof word);
-            const std::uint64_t x = word ^ (ONES * '\n');
-            // The high bit of each byte of x that is not zero.
-            const std::uint64_t nonzero = ((x & LOW_SEVEN) + LOW_SEVEN) | x;
-            per_byte += (~nonzero & HIGH) >> 7;
+    while (k + sizeof(Bytes) <= size) {
+        // Per byte, the newlines seen there; at most 255 blocks before the
+        // bytes are summed, so that none of them wraps. A comparison gives
+        // all ones, minus one, where it holds.
+        Bytes per_byte = {};
+        for (int blocks = 0; blocks < 255 && k + sizeof(Bytes) <= size; ++blocks, k += sizeof(Bytes)) {
+            Bytes block;
+            std::memcpy(&block, bytes + k, sizeof block);
+            per_byte -= block == '\n';
         }
-        // Summed in pairs first: all eight bytes may add up past 255.
-        const std::uint64_t pairs = (per_byte & 0x00FF00FF00FF00FF) + ((per_byte >> 8) & 0x00FF00FF00FF00FF);
-        count += static_cast<std::size_t>((pairs * 0x0001000100010001) >> 48);
+        for (std::size_t lane = 0; lane < sizeof(Bytes); ++lane)
+            count += per_byte[lane];
     }
     for (; k < size; ++k)
         count += bytes[k] == '\n' ? 1 : 0;
