@@ -98,27 +98,45 @@ constexpr std::array<char, 200> DIGIT_PAIRS = [] {
     return pairs;
 }();
 
-// Scores, times and move numbers mostly have up to four digits; those
-// take two table lookups, the rest the library's conversion.
-char* append_number(char* at, std::int64_t n) {
-    if (n < 0 || n >= 10000)
-        return std::to_chars(at, at + NUMBER_ROOM, n).ptr;
-    const auto pair = [](std::int64_t k) { return DIGIT_PAIRS.data() + 2 * k; };
+const char* digit_pair(std::int64_t k) { return DIGIT_PAIRS.data() + 2 * k; }
+
+// 0 <= n < 10000, without leading zeros.
+char* append_up_to_four_digits(char* at, std::int64_t n) {
     if (n < 10) {
         *at = static_cast<char>('0' + n);
         return at + 1;
     }
     if (n < 100) {
-        std::memcpy(at, pair(n), 2);
+        std::memcpy(at, digit_pair(n), 2);
         return at + 2;
     }
     if (n < 1000) {
         *at = static_cast<char>('0' + n / 100);
-        std::memcpy(at + 1, pair(n % 100), 2);
+        std::memcpy(at + 1, digit_pair(n % 100), 2);
         return at + 3;
     }
-    std::memcpy(at, pair(n / 100), 2);
-    std::memcpy(at + 2, pair(n % 100), 2);
+    std::memcpy(at, digit_pair(n / 100), 2);
+    std::memcpy(at + 2, digit_pair(n % 100), 2);
+    return at + 4;
+}
+
+// Scores, times and move numbers mostly have up to eight digits, and
+// scores a sign half the time; those are taken from the table of digit
+// pairs, the rest from the library's conversion.
+char* append_number(char* at, std::int64_t n) {
+    constexpr std::int64_t BEYOND = 100'000'000;
+    if (n <= -BEYOND || n >= BEYOND)
+        return std::to_chars(at, at + NUMBER_ROOM, n).ptr;
+    if (n < 0) {
+        *at++ = '-';
+        n = -n;
+    }
+    if (n < 10000)
+        return append_up_to_four_digits(at, n);
+    at = append_up_to_four_digits(at, n / 10000);
+    const std::int64_t low = n % 10000;
+    std::memcpy(at, digit_pair(low / 100), 2);
+    std::memcpy(at + 2, digit_pair(low % 100), 2);
     return at + 4;
 }
 

@@ -208,9 +208,11 @@ TEST(WriteDiagram, MoveToTheSameSquareLeavesTheMoveTextEmpty) {
 }
 
 TEST(WriteDiagram, NumbersOfEveryWidthAreWrittenInDecimal) {
-    const std::int64_t numbers[] = {0, 7, 10, 99, 100, 999, 1000, 4096, 9999, 10000, 123456,
-                                    -1, -9, -10, -99, -100, -999, -1000, -9999, -10000,
-                                    INT64_MAX, INT64_MIN};
+    const std::int64_t numbers[] = {0, 7, 10, 99, 100, 999, 1000, 4096, 9999, 10000, 10001, 10100,
+                                    99999, 100000, 123456, 1000000, 1234567, 9999999, 10000000,
+                                    12005009, 99999999, 100000000, 123456789,
+                                    -1, -9, -10, -99, -100, -999, -1000, -9999, -10000, -12345,
+                                    -99999999, -100000000, INT64_MAX, INT64_MIN};
     MoveTable table;
     for (const std::int64_t n : numbers)
         table.half_moves.push_back(HalfMove{make_move(12, 28), 0, n, 0, 0, n / 2});
