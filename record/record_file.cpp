@@ -167,8 +167,8 @@ std::size_t count_newlines(const char* bytes, std::size_t size) {
     std::size_t k = 0;
     while (k + sizeof(Bytes) <= size) {
         // Per byte, the newlines seen there; at most 255 blocks before the
-        // bytes are summed, so that none of them wraps. A comparison gives
-        // all ones, minus one, where it holds.
+        // bytes are summed, so that none of them wraps. A byte compared
+        // equal is all ones, -1, so subtracting counts it.
         Bytes per_byte = {};
         for (int blocks = 0; blocks < 255 && k + sizeof(Bytes) <= size; ++blocks, k += sizeof(Bytes)) {
             Bytes block;
