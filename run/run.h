@@ -66,7 +66,9 @@ struct PgnArgs {
 
 // One game as print_pgn_run played it, before its pages are written; fault
 // is empty when every move could be played. For callers that check a run
-// in-process without reading and playing every game again.
+// in-process without reading and playing every game again. What it refers
+// to lasts only through the watcher's call: the run reuses it for the next
+// game.
 struct PlayedGame {
     const PgnGame& game;
     const Board& start;
