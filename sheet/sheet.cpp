@@ -100,6 +100,13 @@ constexpr std::array<char, 200> DIGIT_PAIRS = [] {
 
 const char* digit_pair(std::int64_t k) { return DIGIT_PAIRS.data() + 2 * k; }
 
+// 0 <= n < 10000 as four digits, leading zeros kept.
+char* append_four_digits(char* at, std::int64_t n) {
+    std::memcpy(at, digit_pair(n / 100), 2);
+    std::memcpy(at + 2, digit_pair(n % 100), 2);
+    return at + 4;
+}
+
 // 0 <= n < 10000, without leading zeros.
 char* append_up_to_four_digits(char* at, std::int64_t n) {
     if (n < 10) {
@@ -115,9 +122,7 @@ char* append_up_to_four_digits(char* at, std::int64_t n) {
         std::memcpy(at + 1, digit_pair(n % 100), 2);
         return at + 3;
     }
-    std::memcpy(at, digit_pair(n / 100), 2);
-    std::memcpy(at + 2, digit_pair(n % 100), 2);
-    return at + 4;
+    return append_four_digits(at, n);
 }
 
 // Scores, times and move numbers mostly have up to eight digits, and
@@ -133,11 +138,7 @@ char* append_number(char* at, std::int64_t n) {
     }
     if (n < 10000)
         return append_up_to_four_digits(at, n);
-    at = append_up_to_four_digits(at, n / 10000);
-    const std::int64_t low = n % 10000;
-    std::memcpy(at, digit_pair(low / 100), 2);
-    std::memcpy(at + 2, digit_pair(low % 100), 2);
-    return at + 4;
+    return append_four_digits(append_up_to_four_digits(at, n / 10000), n % 10000);
 }
 
 void appended_up_to(Output& out, const char* end) {
