@@ -517,9 +517,12 @@ std::optional<std::size_t> join_parts(const std::vector<Part>& parts, MoveTable&
         }
         if (part.filled > 0) {
             if (black_missing) {
-                table.half_moves[part.first_slot - 1] = MISSING_HALF_MOVE;
-                table.invalid_texts.emplace(table.first + static_cast<std::int64_t>(part.first_slot) - 1,
-                                            std::string());
+                // The previous part's last slot, filled as its reading
+                // would have filled it had the line come in time.
+                HalfMove* const slot = table.half_moves.data() + part.first_slot - 1;
+                SlotFiller{slot, slot + 1, table.first + static_cast<std::int64_t>(part.first_slot) - 1,
+                           table.invalid_texts}
+                    .add(MISSING_HALF_MOVE, {});
             }
             size = part.first_slot + part.filled;
         }
