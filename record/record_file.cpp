@@ -1,6 +1,4 @@
 // The record file reader: header lines, then move lines into the table.
-#include <pthread.h>
-#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +18,7 @@
 #include <vector>
 
 #include "record/record.h"
+#include "threads/threads.h"
 
 namespace tavrik {
 
@@ -428,43 +427,6 @@ int read_record_lines(Lines& lines, MoveTable& table) {
         return ENOMEM;
     }
     return lines.error();
-}
-
-// The CPUs this process may run on.
-cpu_set_t allowed_cpus() {
-    cpu_set_t cpus;
-    CPU_ZERO(&cpus);
-    if (::sched_getaffinity(0, sizeof cpus, &cpus) != 0)
-        CPU_ZERO(&cpus);
-    return cpus;
-}
-
-int usable_cpus() {
-    const cpu_set_t cpus = allowed_cpus();
-    return CPU_COUNT(&cpus);
-}
-
-// The allowed CPUs other than the caller's, for a second thread. Left
-// alone, the scheduler may start a new thread on its parent's CPU and let
-// the two take turns there, which gains nothing. Empty when the caller's
-// CPU is unknown.
-cpu_set_t other_cpus() {
-    cpu_set_t cpus = allowed_cpus();
-    const int current = ::sched_getcpu();
-    if (current < 0 || current >= CPU_SETSIZE || !CPU_ISSET(current, &cpus))
-        CPU_ZERO(&cpus);
-    else
-        CPU_CLR(current, &cpus);
-    return cpus;
-}
-
-// Keeps the calling thread to the given CPUs, if there are any; a failure
-// only costs speed. Each thread sets its own: a thread set by its handle
-// may have ended by then, and the kernel would take the request for the
-// caller's own.
-void keep_to(const cpu_set_t& cpus) {
-    if (CPU_COUNT(&cpus) > 0)
-        ::sched_setaffinity(0, sizeof cpus, &cpus);
 }
 
 // One part of the record: its bytes, its slots in the table, and how its
