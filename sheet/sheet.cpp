@@ -57,6 +57,10 @@ void put_finding(Output& out, char kind, const MoveTable& table, std::int64_t i)
 }
 
 void write_through(Output& out, std::string_view bytes) {
+    if (out.stream == nullptr) {
+        out.spilled.append(bytes);
+        return;
+    }
     if (!out.failed && std::fwrite(bytes.data(), 1, bytes.size(), out.stream) != bytes.size()) {
         out.failed = true;
         out.error = errno;
@@ -161,10 +165,18 @@ void put_number(Output& out, std::int64_t n) {
     appended_up_to(out, append_number(room_for(out, NUMBER_ROOM), n));
 }
 
+void put_kept_output(Output& out, Output& kept) {
+    drain_output(out);
+    write_through(out, kept.spilled);
+    write_through(out, std::string_view(kept.bytes.get(), kept.used));
+    kept.spilled.clear();
+    kept.used = 0;
+}
+
 bool flush_output(Output& out) {
     drain_output(out);
     errno = 0;
-    if (!out.failed && (std::fflush(out.stream) != 0 || std::ferror(out.stream))) {
+    if (out.stream != nullptr && !out.failed && (std::fflush(out.stream) != 0 || std::ferror(out.stream))) {
         out.failed = true;
         out.error = errno;
     }

@@ -39,7 +39,9 @@ constexpr std::size_t OUTPUT_BUFFER_SIZE = std::size_t{TAVRIK_OUTPUT_BUFFER_KIB}
 
 // All output passes through one fixed buffer, handed to the stream in
 // large chunks. The first failed write is remembered (its errno in error)
-// and later output is dropped; flush_output tells.
+// and later output is dropped; flush_output tells. Without a stream the
+// output is kept in memory, what overflows the buffer in spilled, for
+// put_kept_output to pass on.
 struct Output {
     explicit Output(std::FILE* to)
         : stream(to), bytes(std::make_unique_for_overwrite<char[]>(OUTPUT_BUFFER_SIZE)) {}
@@ -49,6 +51,7 @@ struct Output {
     std::size_t used = 0;
     bool failed = false;
     int error = 0;
+    std::string spilled;
 };
 
 // Buffers text that does not fit: drains the buffer first, and writes
@@ -66,6 +69,11 @@ inline void put_text(Output& out, std::string_view text) {
 
 // The number in decimal, with a '-' when negative.
 void put_number(Output& out, std::int64_t n);
+
+// Writes what an Output without a stream kept, in order, after what out
+// holds so far, and empties it for reuse. Its bytes go to out's stream as
+// they are, without a copy into out's buffer.
+void put_kept_output(Output& out, Output& kept);
 
 // Drains the buffer and flushes the stream. False if any write failed.
 bool flush_output(Output& out);

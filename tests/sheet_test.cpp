@@ -116,6 +116,39 @@ TEST(Output, RemembersTheFirstFailedWriteAndItsError) {
     std::fclose(full);
 }
 
+TEST(Output, KeptInMemoryPassesOnInOrderAndEmpties) {
+    Output kept(nullptr);
+    const std::string over(OUTPUT_BUFFER_SIZE + 5, 'o');
+    put_text(kept, "<");
+    put_text(kept, over); // drains "<" and spills the rest
+    put_text(kept, ">");
+    EXPECT_EQ(kept.spilled.size(), 1 + over.size());
+    Capture out;
+    put_text(out.output, "before ");
+    put_kept_output(out.output, kept);
+    EXPECT_TRUE(kept.spilled.empty());
+    EXPECT_EQ(kept.used, 0U);
+    put_text(kept, "again");
+    put_kept_output(out.output, kept);
+    put_text(out.output, " after");
+    EXPECT_EQ(out.text(), "before <" + over + ">again after");
+}
+
+TEST(Output, KeptOutputPassedOnToAFailedStreamKeepsTheFailure) {
+    std::FILE* full = std::fopen("/dev/full", "w");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0);
+    Output output(full);
+    Output kept(nullptr);
+    put_text(output, "x");
+    put_text(kept, "kept");
+    put_kept_output(output, kept);
+    EXPECT_TRUE(output.failed);
+    EXPECT_FALSE(flush_output(output));
+    EXPECT_EQ(output.error, ENOSPC);
+    std::fclose(full);
+}
+
 TEST(PostscriptEscaped, EscapesParenthesesAndBackslashes) {
     EXPECT_EQ(postscript_escaped("e2e4"), "e2e4");
     EXPECT_EQ(postscript_escaped("(a)\\b"), "\\(a\\)\\\\b");
