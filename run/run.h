@@ -56,6 +56,17 @@ void print_game(const MoveTable& table, const Board& start, const RangeArgs& arg
 // One whole run over an open record: read it, replay it, write the sheet to
 // out. Problems go to err as "tavrik: ..." lines. Returns the exit status:
 // 0 when the record was read and all output was written, 1 otherwise.
+// The page after that many diagrams on a fresh one.
+PageState page_after_diagrams(std::int64_t diagrams);
+
+// print_game for a long game: this thread and a second one write
+// stretches of it at once, and this one passes them on in order, so that
+// out receives exactly what print_game writes. The page must be fresh;
+// on any other the walk is print_game's. Returns how many stretches of
+// 1,024 half-moves the second thread wrote.
+std::int64_t print_game_on_two_threads(const MoveTable& table, const Board& start,
+                                       const RangeArgs& args, PageState& page, Output& out);
+
 int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
               std::FILE* out, std::FILE* err);
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cctype>
 #include <cstdint>
 #include <limits>
@@ -182,6 +183,134 @@ TEST(PrintRun, ScoresBeyondSixteenBitsPrintInFull) {
     ASSERT_EQ(found.size(), 2U);
     EXPECT_EQ(found[0], "R (1 e2e4 score 40000 time 70000) show");
     EXPECT_EQ(found[1], "R (1  ... e7e5 score -40000 time 1) show");
+}
+
+// A long record of knight moves back and forth, numbers of every width,
+// and where `damage` says so a half-move that breaks the replay: a move
+// text that names no move (every one after it then has findings too).
+std::string long_record(int move_lines, int damage_every, const std::string& bad_text) {
+    static const std::array<const char*, 4> MOVES = {"g1f3", "b8c6", "f3g1", "c6b8"};
+    std::vector<std::string> lines;
+    std::uint32_t seed = 7;
+    const auto number = [&seed] {
+        seed = seed * 1103515245U + 12345U;
+        const std::int64_t value = (seed >> 8) % 100'000'000 / (std::int64_t{1} << (seed % 24));
+        return std::to_string((seed & 0x40U) != 0 ? -value : value);
+    };
+    for (int line = 0; line < move_lines; ++line) {
+        std::string text;
+        for (int side = 0; side < 2; ++side) {
+            const int half_move = 2 * line + side;
+            const bool damaged = damage_every > 0 && half_move % damage_every == damage_every - 1;
+            text += (side == 0 ? "" : " ");
+            text += damaged ? bad_text : MOVES[static_cast<std::size_t>(half_move % 4)];
+            for (int k = 0; k < 4; ++k) {
+                text += ' ';
+                text += number();
+            }
+        }
+        lines.push_back(text);
+    }
+    return record_text(lines);
+}
+
+struct WalkOutput {
+    std::string text;
+    PageState page;
+    std::int64_t helped = 0;
+};
+
+WalkOutput walk(const MoveTable& table, const RangeArgs& args, const PageState& page,
+                bool two_threads) {
+    test::Capture capture;
+    Output out(capture.file());
+    Board start;
+    setup_board(start);
+    WalkOutput got;
+    got.page = page;
+    if (two_threads)
+        got.helped = print_game_on_two_threads(table, start, args, got.page, out);
+    else
+        print_game(table, start, args, got.page, out);
+    end_sheet(got.page, out);
+    EXPECT_TRUE(flush_output(out));
+    got.text = capture.text();
+    return got;
+}
+
+TEST(PageAfterDiagrams, CountsAsDrawingThemOneByOne) {
+    const MoveTable table = test::read_table(long_record(40, 0, ""));
+    for (std::int64_t drawn = 0; drawn <= 80; ++drawn) {
+        SCOPED_TRACE(drawn);
+        PageState page;
+        Board board;
+        setup_board(board);
+        test::Capture capture;
+        Output out(capture.file());
+        for (std::int64_t i = 1; i <= drawn; ++i)
+            write_diagram(page, board, table, i, out);
+        const PageState counted = page_after_diagrams(drawn);
+        EXPECT_EQ(counted.boards_on_page, page.boards_on_page);
+        EXPECT_EQ(counted.boards_in_row, page.boards_in_row);
+        EXPECT_EQ(counted.titled, page.titled);
+    }
+}
+
+// Stretches are 1,024 half-moves: the ranges start and end inside them,
+// on their edges, in the first and the last, and draw nothing at all.
+TEST(PrintGameOnTwoThreads, WritesWhatOneThreadWrites) {
+    struct Case {
+        const char* name;
+        std::string record;
+        std::vector<RangeArgs> ranges;
+    };
+    const std::vector<RangeArgs> ranges = {
+        {}, {3000, {}}, {3000, 9000}, {512, 513}, {513, 1025}, {9000, 3000}, {11000, {}}, {1, 2}};
+    const std::vector<Case> cases = {
+        {"clean", long_record(12'000, 0, ""), ranges},
+        {"damaged now and then", long_record(12'000, 5'001, "Nf6(!)"), ranges},
+        // Every half-move's findings and caption show a long text: a
+        // stretch's output overflows its slot's buffer.
+        {"findings everywhere", long_record(5'000, 1, std::string(300, '(')), {{}, {700, 1900}}},
+        {"a single stretch", long_record(500, 0, ""), {{}}},
+    };
+    std::int64_t helped = 0;
+    for (const Case& c : cases) {
+        const MoveTable table = test::read_table(c.record);
+        for (const RangeArgs& args : c.ranges) {
+            SCOPED_TRACE(testing::Message() << c.name << ", range " << args.start_move.value_or(-1)
+                                            << " " << args.end_move.value_or(-1));
+            const WalkOutput one = walk(table, args, PageState{}, false);
+            const WalkOutput two = walk(table, args, PageState{}, true);
+            ASSERT_EQ(two.text.size(), one.text.size());
+            EXPECT_TRUE(two.text == one.text);
+            EXPECT_EQ(two.page.boards_on_page, one.page.boards_on_page);
+            EXPECT_EQ(two.page.boards_in_row, one.page.boards_in_row);
+            helped += two.helped;
+        }
+    }
+    // Not for every walk, since this thread may take every stretch first,
+    // but over all of them the second thread must have taken part.
+    EXPECT_GT(helped, 0);
+}
+
+TEST(PrintGameOnTwoThreads, APageAlreadyBegunIsLeftToOneThread) {
+    const MoveTable table = test::read_table(long_record(6'000, 0, ""));
+    PageState begun;
+    begun.boards_on_page = 5;
+    begun.boards_in_row = 2;
+    const WalkOutput one = walk(table, {}, begun, false);
+    const WalkOutput two = walk(table, {}, begun, true);
+    EXPECT_TRUE(two.text == one.text);
+    EXPECT_EQ(two.helped, 0);
+    EXPECT_EQ(two.page.boards_on_page, one.page.boards_on_page);
+}
+
+TEST(PrintRun, ALongSheetFailingToWriteIsReported) {
+    const test::TempFile record(long_record(6'000, 0, ""));
+    const test::RunResult result = test::run_program({record.path()}, "", "> /dev/full");
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.err, "tavrik: write error: No space left on device\n");
 }
 
 // The board text of a position given in FEN's piece placement field.
