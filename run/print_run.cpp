@@ -169,8 +169,8 @@ int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
     // Two threads gain only on a long walk: each replays the other's
     // stretches, and the second starts and stops.
     constexpr std::int64_t SHORTEST_SHARED_WALK = 8192;
-    if (half_move_range(args, table.count(), table.first).end - table.first >= SHORTEST_SHARED_WALK &&
-        usable_cpus() >= 2)
+    const HalfMoveRange range = half_move_range(args, table.count(), table.first);
+    if (range.end - table.first >= SHORTEST_SHARED_WALK && usable_cpus() >= 2)
         print_game_on_two_threads(table, start, args, page, output);
     else
         print_game(table, start, args, page, output);

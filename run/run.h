@@ -53,9 +53,6 @@ void print_half_move(const MoveTable& table, const HalfMoveRange& range, std::in
 void print_game(const MoveTable& table, const Board& start, const RangeArgs& args, PageState& page,
                 Output& out);
 
-// One whole run over an open record: read it, replay it, write the sheet to
-// out. Problems go to err as "tavrik: ..." lines. Returns the exit status:
-// 0 when the record was read and all output was written, 1 otherwise.
 // The page after that many diagrams on a fresh one.
 PageState page_after_diagrams(std::int64_t diagrams);
 
@@ -67,6 +64,9 @@ PageState page_after_diagrams(std::int64_t diagrams);
 std::int64_t print_game_on_two_threads(const MoveTable& table, const Board& start,
                                        const RangeArgs& args, PageState& page, Output& out);
 
+// One whole run over an open record: read it, replay it, write the sheet to
+// out. Problems go to err as "tavrik: ..." lines. Returns the exit status:
+// 0 when the record was read and all output was written, 1 otherwise.
 int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
               std::FILE* out, std::FILE* err);
 

@@ -176,7 +176,8 @@ void put_kept_output(Output& out, Output& kept) {
 bool flush_output(Output& out) {
     drain_output(out);
     errno = 0;
-    if (out.stream != nullptr && !out.failed && (std::fflush(out.stream) != 0 || std::ferror(out.stream))) {
+    if (out.stream != nullptr && !out.failed &&
+        (std::fflush(out.stream) != 0 || std::ferror(out.stream))) {
         out.failed = true;
         out.error = errno;
     }
