@@ -209,9 +209,7 @@ std::int64_t print_game_on_two_threads(const MoveTable& table, const Board& star
                 continue;
             }
             if (state == GIVEN_BACK) {
-                Output& slot = slot_of(walk, passed);
-                slot.spilled.clear();
-                slot.used = 0;
+                discard_kept_output(slot_of(walk, passed));
                 write_stretch(walk, passed, walker, out);
                 set_passed(walk, ++passed);
                 continue;

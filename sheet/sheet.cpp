@@ -169,6 +169,10 @@ void put_kept_output(Output& out, Output& kept) {
     drain_output(out);
     write_through(out, kept.spilled);
     write_through(out, std::string_view(kept.bytes.get(), kept.used));
+    discard_kept_output(kept);
+}
+
+void discard_kept_output(Output& kept) {
     kept.spilled.clear();
     kept.used = 0;
 }

@@ -75,6 +75,9 @@ void put_number(Output& out, std::int64_t n);
 // they are, without a copy into out's buffer.
 void put_kept_output(Output& out, Output& kept);
 
+// Empties an Output without a stream, dropping what it kept.
+void discard_kept_output(Output& kept);
+
 // Drains the buffer and flushes the stream. False if any write failed.
 bool flush_output(Output& out);
 
