@@ -5,6 +5,7 @@
 // squares a piece could have come from. Whole-position generation runs
 // the same search over every target.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 
 #include "position/position.h"
@@ -248,6 +249,48 @@ void add_legal_moves_to(Search& search, Piece piece, Square to) {
     }
 }
 
+// The squares onto which a move other than the king's can answer the
+// checks on king by `by`: each checker's square, the squares between a
+// checking slider and the king, and the en passant square when the
+// checker is the pawn that just stepped past it. None when nothing checks.
+// The same attacks as is_attacked, so that no answer is missed.
+std::uint64_t check_answers(const Board& board, Square king, Colour by) {
+    const auto at = static_cast<std::size_t>(king);
+    const auto bit = [](Square s) { return std::uint64_t{1} << s; };
+    std::uint64_t squares = 0;
+    for (const int file_step : {-1, 1}) {
+        const Square from = step_from(king, {file_step, -forward(by)});
+        if (!holds(board, from, PAWN, by))
+            continue;
+        squares |= bit(from);
+        if (board.en_passant != NO_SQUARE && board.en_passant == step_from(from, {0, -forward(by)}))
+            squares |= bit(board.en_passant);
+    }
+    for (const Square from : KNIGHT_FROM[at])
+        if (holds(board, from, KNIGHT, by))
+            squares |= bit(from);
+    for (const Square from : KING_FROM[at])
+        if (holds(board, from, KING, by))
+            squares |= bit(from);
+    const auto along = [&](const RayTable& rays, Piece piece) {
+        for (const Ray& ray : rays[at]) {
+            std::uint64_t passed = 0;
+            for (std::size_t k = 0; k < ray.length; ++k) {
+                const Square s = ray.squares[k];
+                passed |= bit(s);
+                if (piece_on(board, s) == EMPTY)
+                    continue;
+                if (holds(board, s, piece, by) || holds(board, s, QUEEN, by))
+                    squares |= passed;
+                break;
+            }
+        }
+    };
+    along(ROOK_RAYS, ROOK);
+    along(BISHOP_RAYS, BISHOP);
+    return squares;
+}
+
 } // namespace
 
 bool is_attacked(const Board& board, Square s, Colour by) {
@@ -303,12 +346,20 @@ bool has_legal_move(const Board& board) {
             if (some.size > 0)
                 return true;
         }
-    for (Square to = 0; to < SQUARE_COUNT; ++to)
+    // In check, the king's moves have been tried (castling is no answer),
+    // and any other answer lands on one of few squares: a mate no longer
+    // searches the whole board.
+    const std::uint64_t targets =
+        search.checked ? check_answers(board, search.king, board.opponent) : ~std::uint64_t{0};
+    for (Square to = 0; to < SQUARE_COUNT; ++to) {
+        if (((targets >> to) & 1U) == 0)
+            continue;
         for (const Piece piece : {KING, PAWN, KNIGHT, BISHOP, ROOK, QUEEN}) {
             add_legal_moves_to(search, piece, to);
             if (some.size > 0)
                 return true;
         }
+    }
     return false;
 }
 

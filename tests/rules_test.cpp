@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "position/position.h"
@@ -72,6 +73,66 @@ TEST(LegalMoves, CountsOfWellKnownPositionsAreExact) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(perft(from_fen(c.fen), c.depth), c.nodes) << c.fen << " depth " << c.depth;
+}
+
+// Every position of the tree below board, to depth, with its replies.
+template <typename Visit>
+void walk(const Board& board, int depth, const Visit& visit) { // NOLINT(misc-no-recursion)
+    const MoveList moves = legal_moves(board);
+    visit(board, moves);
+    if (depth == 0)
+        return;
+    for (const Move move : moves) {
+        Board after = board;
+        play_move(after, move);
+        walk(after, depth - 1, visit);
+    }
+}
+
+// In check, the search for any legal move looks past the king's steps
+// only at the squares a check can be answered on; it must still find
+// the single answer where there is one.
+TEST(LegalMoves, AnyLegalMoveIsFoundWhereTheFullListHasOne) {
+    const std::vector<std::pair<std::string, bool>> cases = {
+        // Only taking en passant the pawn that checks.
+        {"1r6/8/b1p3kb/2Pp2p1/1p1PK3/P3RnN1/R2B3P/3q4 w - d6 0 49", true},
+        {"3r4/pb6/R1p2bp1/1PkpQ3/2PPp3/2B2P1N/2K4P/5BNR b - d3 0 34", true},
+        // The king cannot step: a piece must take or block the checker, a
+        // queen, rook, knight, bishop or pawn; twice only one move does.
+        {"2k4Q/1bnn4/r1pr2P1/p2ppP2/3P1P1P/2p4R/P7/4RKNB b - - 0 44", true},
+        {"1n4kr/7p/7b/1PP3RP/3P1RK1/7n/4p2P/1N6 b - - 0 49", true},
+        {"r1bqkb1r/1pppp1p1/2nN1p1n/p7/1P4p1/7N/P1PPPP1P/R1BQKBR1 b Qkq - 0 7", true},
+        {"7k/8/5B2/1P2b3/6R1/1N1B2RK/P7/8 b - - 0 98", true},
+        {"q4r2/2kp4/1r1p1Q2/pP4pp/P2N1pP1/3n2KB/2PB3P/3bR3 w - - 0 56", true},
+        {"4Rkr1/5n2/2pN1P1b/1p6/3p2P1/6KP/1B3NB1/4q2R b - - 0 59", true},
+        {"4k3/8/2PR4/4B1p1/P5R1/5p2/6r1/1r3K2 w - - 0 90", true},
+        // A double check: only the king's one step.
+        {"r6r/p2b4/1p3npq/2PknQb1/1P3B1p/P3KNp1/1N4BP/3R3R b - - 0 29", true},
+        // Mates, smothered and by a double check, and a stalemate.
+        {"8/4k3/1pR2p1b/1r2pr2/P3Pn1p/P2p1K2/4q3/8 w - - 0 53", false},
+        {"r1bqkb1r/pppp1Qpp/2n2n2/4p3/2B1P3/8/PPPP1PPP/RNB1K1NR b KQkq - 0 4", false},
+        {"6rk/5Npp/8/8/8/8/8/6K1 b - - 0 1", false},
+        {"7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", false},
+    };
+    for (const auto& [fen, answered] : cases) {
+        const Board board = from_fen(fen);
+        EXPECT_EQ(legal_moves(board).size > 0, answered) << fen;
+        EXPECT_EQ(has_legal_move(board), answered) << fen;
+    }
+    int checks = 0;
+    int mates = 0;
+    for (const auto& [fen, depth] : std::vector<std::pair<std::string, int>>{
+             {"8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1", 4},
+             {"r3k2r/Pppp1ppp/1b3nbN/nP6/BBP1P3/q4N2/Pp1P2PP/R2Q1RK1 w kq - 0 1", 3},
+             {"r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", 2}}) {
+        walk(from_fen(fen), depth, [&](const Board& board, const MoveList& moves) {
+            checks += in_check(board, board.side) ? 1 : 0;
+            mates += in_check(board, board.side) && moves.size == 0 ? 1 : 0;
+            ASSERT_EQ(has_legal_move(board), moves.size > 0) << fen_of(board);
+        });
+    }
+    EXPECT_GT(checks, 1000);
+    EXPECT_GT(mates, 10);
 }
 
 TEST(LegalMoves, PlayingKeepsCastlingRightsEnPassantAndMoveNumber) {
