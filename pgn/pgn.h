@@ -59,8 +59,9 @@ struct PgnGame {
     std::string damage;
 };
 
-// The tag's value, "?" when the game has no such tag.
-std::string tag_value(const PgnGame& game, std::string_view name);
+// The tag's value, "?" when the game has no such tag; valid while the
+// game's tags are.
+std::string_view tag_value(const PgnGame& game, std::string_view name);
 
 // "White - Black", the players as the tags name them.
 std::string players_of(const PgnGame& game);

@@ -30,7 +30,7 @@ bool is_result(std::string_view token) {
 
 } // namespace
 
-std::string tag_value(const PgnGame& game, std::string_view name) {
+std::string_view tag_value(const PgnGame& game, std::string_view name) {
     for (const Tag& tag : game.tags)
         if (tag.name == name)
             return tag.value;
@@ -38,7 +38,10 @@ std::string tag_value(const PgnGame& game, std::string_view name) {
 }
 
 std::string players_of(const PgnGame& game) {
-    return tag_value(game, "White") + " - " + tag_value(game, "Black");
+    std::string players(tag_value(game, "White"));
+    players += " - ";
+    players += tag_value(game, "Black");
+    return players;
 }
 
 bool PgnReader::fill() {
@@ -179,6 +182,12 @@ bool PgnReader::skip_variation(std::string& damage) {
 }
 
 bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
+    // Room for the usual tags and a game of middling length, so that the
+    // lists seldom grow; a game read after this one keeps what it has.
+    if (game.tags.capacity() == 0)
+        game.tags.reserve(12);
+    if (keep_moves && game.moves.capacity() == 0)
+        game.moves.reserve(64);
     game.tags.clear();
     game.moves.clear();
     game.result.clear();

@@ -7,9 +7,11 @@ namespace tavrik {
 
 namespace {
 
-// "12" for white's move 12, "12..." for black's.
-std::string move_number_text(const Board& board) {
-    return std::to_string(board.fullmove) + (board.side == BLACK ? "..." : "");
+// Appends "12" for white's move 12, "12..." for black's.
+void add_move_number(std::string& text, std::int64_t fullmove, Colour side) {
+    text += std::to_string(fullmove);
+    if (side == BLACK)
+        text += "...";
 }
 
 } // namespace
@@ -20,7 +22,7 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
     table.san.clear();
     table.first = 1;
 
-    const std::string fen = tag_value(game, "FEN");
+    const std::string_view fen = tag_value(game, "FEN");
     // Many files give a FEN without SetUp "1"; only SetUp "0" disowns it.
     if (game.tags.empty() || tag_value(game, "SetUp") == "0" ||
         (fen == "?" && tag_value(game, "SetUp") != "1")) {
@@ -34,26 +36,41 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
     Clocks clocks = clocks_at_start(parse_time_control(tag_value(game, "TimeControl")));
     table.half_moves.reserve(game.moves.size());
     table.san.reserve(game.moves.size());
-    std::string last_move; // "12... Nf6"
+    // Where the last move was played, for "after move 12... Nf6".
+    std::int64_t last_fullmove = board.fullmove;
+    Colour last_side = board.side;
     for (const PgnMove& pgn_move : game.moves) {
         const SanResolution found = resolve_san(board, pgn_move.text);
-        if (found.problem != SanProblem::NONE)
-            return "move " + move_number_text(board) + " " + printable_excerpt(pgn_move.text) +
-                   ": " + san_problem_text(found.problem);
+        if (found.problem != SanProblem::NONE) {
+            std::string why = "move ";
+            add_move_number(why, board.fullmove, board.side);
+            why += ' ';
+            why += printable_excerpt(pgn_move.text);
+            why += ": ";
+            why += san_problem_text(found.problem);
+            return why;
+        }
         HalfMove half_move;
         half_move.move = code_of(found.move);
         half_move.flags = flags_of(found.move);
         fill_numbers(pgn_move.values, board.side, clocks, half_move);
         table.half_moves.push_back(half_move);
         table.san.push_back(found.san);
-        if (!game.damage.empty())
-            last_move = move_number_text(board) + " " + table.san.back();
+        last_fullmove = board.fullmove;
+        last_side = board.side;
         play_move(board, found.move);
     }
     if (!game.damage.empty()) {
-        if (game.moves.empty())
-            return game.damage + " before the first move";
-        return game.damage + " after move " + last_move;
+        std::string why = game.damage;
+        if (game.moves.empty()) {
+            why += " before the first move";
+            return why;
+        }
+        why += " after move ";
+        add_move_number(why, last_fullmove, last_side);
+        why += ' ';
+        why += table.san.back();
+        return why;
     }
     return {};
 }

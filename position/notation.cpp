@@ -22,6 +22,7 @@ bool is_rank_digit(char c) { return c >= '1' && c <= '8'; }
 // The FEN's fields, split at runs of spaces.
 std::vector<std::string_view> fields_of(std::string_view text) {
     std::vector<std::string_view> fields;
+    fields.reserve(6);
     std::size_t pos = 0;
     while (pos < text.size()) {
         const std::size_t start = text.find_first_not_of(' ', pos);

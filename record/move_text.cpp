@@ -18,6 +18,12 @@ char char_at(std::string_view token, std::size_t k) {
 bool is_file_letter(char c) { return c >= 'a' && c <= 'h'; }
 bool is_rank_digit(char c) { return c >= '1' && c <= '8'; }
 
+void make_printable(std::string& text) {
+    for (char& c : text)
+        if (c < ' ' || c > '~')
+            c = '?';
+}
+
 } // namespace
 
 DecodedMove decode_move_text(std::string_view token, Colour colour) {
@@ -62,14 +68,18 @@ std::string format_move(Square from, Square to) {
 
 std::string printable_text(std::string_view text) {
     std::string out(text);
-    for (char& c : out)
-        if (c < ' ' || c > '~')
-            c = '?';
+    make_printable(out);
     return out;
 }
 
 std::string printable_excerpt(std::string_view text) {
-    return printable_text(text.substr(0, 40)) + (text.size() > 40 ? "..." : "");
+    std::string excerpt;
+    excerpt.reserve(43); // the "..." too, without growing
+    excerpt = text.substr(0, 40);
+    make_printable(excerpt);
+    if (text.size() > 40)
+        excerpt += "...";
+    return excerpt;
 }
 
 std::string coordinate_text(MoveCode move, MoveFlags flags) {

@@ -2,6 +2,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "pgn/pgn.h"
 #include "position/position.h"
@@ -17,10 +18,23 @@ std::string games_held(std::int64_t count) {
     return "the file holds " + std::to_string(count) + (count == 1 ? " game" : " games");
 }
 
+std::string_view result_of(const PgnGame& game) {
+    return game.result.empty() ? tag_value(game, "Result") : std::string_view(game.result);
+}
+
+std::string event_and_date(const PgnGame& game) {
+    std::string text(tag_value(game, "Event"));
+    text += ", ";
+    text += tag_value(game, "Date");
+    return text;
+}
+
 GameTitle title_of(const PgnGame& game) {
-    std::string result = game.result.empty() ? tag_value(game, "Result") : game.result;
-    return {tag_value(game, "White"), tag_value(game, "Black"),
-            tag_value(game, "Event") + ", " + tag_value(game, "Date") + ", " + result};
+    std::string details = event_and_date(game);
+    details += ", ";
+    details += result_of(game);
+    return {std::string(tag_value(game, "White")), std::string(tag_value(game, "Black")),
+            std::move(details)};
 }
 
 // Reads games up to the chosen one (or the first), keeping only its moves.
@@ -73,10 +87,9 @@ std::string one_line(std::string text) {
 
 void write_record(const PgnGame& game, const MoveTable& table, Output& out) {
     const GameTitle title = title_of(game);
-    put_text(out, one_line(title.white + " - " + title.black + ", " + tag_value(game, "Event") + ", " +
-                           tag_value(game, "Date")));
+    put_text(out, one_line(title.white + " - " + title.black + ", " + event_and_date(game)));
     put_text(out, "\n");
-    put_text(out, one_line(game.result.empty() ? tag_value(game, "Result") : game.result));
+    put_text(out, one_line(std::string(result_of(game))));
     put_text(out, "\n");
     write_record_moves(table, out);
 }
