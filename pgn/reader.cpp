@@ -118,15 +118,19 @@ bool PgnReader::read_tag(PgnGame& game) {
         ++pos_;
     if (pos_ >= line.size() || line[pos_] != '"')
         return broken("tag pair without a quoted value");
-    for (++pos_;; ++pos_) {
+    // The value is taken in runs between escapes, not a letter at a time.
+    std::size_t run = ++pos_;
+    for (;; ++pos_) {
         if (pos_ >= line.size())
             return broken("unclosed string in tag pair");
         if (line[pos_] == '"')
             break;
-        if (line[pos_] == '\\' && pos_ + 1 < line.size())
-            ++pos_;
-        tag.value += line[pos_];
+        if (line[pos_] == '\\' && pos_ + 1 < line.size()) {
+            tag.value += line.substr(run, pos_ - run);
+            run = ++pos_;
+        }
     }
+    tag.value += line.substr(run, pos_ - run);
     ++pos_;
     while (pos_ < line.size() && is_space(line[pos_]))
         ++pos_;

@@ -42,7 +42,9 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
     for (const PgnMove& pgn_move : game.moves) {
         const SanResolution found = resolve_san(board, pgn_move.text);
         if (found.problem != SanProblem::NONE) {
-            std::string why = "move ";
+            std::string why;
+            why.reserve(96); // the whole message, without growing
+            why += "move ";
             add_move_number(why, board.fullmove, board.side);
             why += ' ';
             why += printable_excerpt(pgn_move.text);
@@ -61,7 +63,9 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
         play_move(board, found.move);
     }
     if (!game.damage.empty()) {
-        std::string why = game.damage;
+        std::string why;
+        why.reserve(game.damage.size() + 64); // the whole message, without growing
+        why += game.damage;
         if (game.moves.empty()) {
             why += " before the first move";
             return why;

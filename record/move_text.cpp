@@ -73,11 +73,12 @@ std::string printable_text(std::string_view text) {
 }
 
 std::string printable_excerpt(std::string_view text) {
+    const bool cut = text.size() > 40;
     std::string excerpt;
-    excerpt.reserve(43); // the "..." too, without growing
+    excerpt.reserve(cut ? 43 : text.size()); // the "..." too, without growing
     excerpt = text.substr(0, 40);
     make_printable(excerpt);
-    if (text.size() > 40)
+    if (cut)
         excerpt += "...";
     return excerpt;
 }
