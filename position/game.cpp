@@ -36,9 +36,6 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
     Clocks clocks = clocks_at_start(parse_time_control(tag_value(game, "TimeControl")));
     table.half_moves.reserve(game.moves.size());
     table.san.reserve(game.moves.size());
-    // Where the last move was played, for "after move 12... Nf6".
-    std::int64_t last_fullmove = board.fullmove;
-    Colour last_side = board.side;
     for (const PgnMove& pgn_move : game.moves) {
         const SanResolution found = resolve_san(board, pgn_move.text);
         if (found.problem != SanProblem::NONE) {
@@ -58,8 +55,6 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
         fill_numbers(pgn_move.values, board.side, clocks, half_move);
         table.half_moves.push_back(half_move);
         table.san.push_back(found.san);
-        last_fullmove = board.fullmove;
-        last_side = board.side;
         play_move(board, found.move);
     }
     if (!game.damage.empty()) {
@@ -70,8 +65,10 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
             why += " before the first move";
             return why;
         }
+        // The last half-move's index gives its number: white's move m is 2m - 1.
+        const std::int64_t last = table.end() - 1;
         why += " after move ";
-        add_move_number(why, last_fullmove, last_side);
+        add_move_number(why, (last + 1) / 2, last % 2 == 1 ? WHITE : BLACK);
         why += ' ';
         why += table.san.back();
         return why;
