@@ -16,7 +16,8 @@ void add_move_number(std::string& text, std::int64_t fullmove, Colour side) {
 
 } // namespace
 
-std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
+bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::string& fault) {
+    fault.clear();
     table.half_moves.clear();
     table.invalid_texts.clear();
     table.san.clear();
@@ -27,8 +28,10 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
     if (game.tags.empty() || tag_value(game, "SetUp") == "0" ||
         (fen == "?" && tag_value(game, "SetUp") != "1")) {
         setup_board(start);
-    } else if (std::string why; !board_from_fen(fen == "?" ? "" : fen, start, why)) {
-        return fen == "?" ? "SetUp \"1\" without a FEN tag" : why;
+    } else if (!board_from_fen(fen == "?" ? "" : fen, start, fault)) {
+        if (fen == "?")
+            fault = "SetUp \"1\" without a FEN tag";
+        return false;
     }
     table.first = 2 * start.fullmove - (start.side == WHITE ? 1 : 0);
 
@@ -39,15 +42,14 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
     for (const PgnMove& pgn_move : game.moves) {
         const SanResolution found = resolve_san(board, pgn_move.text);
         if (found.problem != SanProblem::NONE) {
-            std::string why;
-            why.reserve(96); // the whole message, without growing
-            why += "move ";
-            add_move_number(why, board.fullmove, board.side);
-            why += ' ';
-            why += printable_excerpt(pgn_move.text);
-            why += ": ";
-            why += san_problem_text(found.problem);
-            return why;
+            fault.reserve(96); // the whole message, without growing
+            fault += "move ";
+            add_move_number(fault, board.fullmove, board.side);
+            fault += ' ';
+            fault += printable_excerpt(pgn_move.text);
+            fault += ": ";
+            fault += san_problem_text(found.problem);
+            return false;
         }
         HalfMove half_move;
         half_move.move = code_of(found.move);
@@ -58,22 +60,21 @@ std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table) {
         play_move(board, found.move);
     }
     if (!game.damage.empty()) {
-        std::string why;
-        why.reserve(game.damage.size() + 64); // the whole message, without growing
-        why += game.damage;
+        fault.reserve(game.damage.size() + 64); // the whole message, without growing
+        fault += game.damage;
         if (game.moves.empty()) {
-            why += " before the first move";
-            return why;
+            fault += " before the first move";
+            return false;
         }
         // The last half-move's index gives its number: white's move m is 2m - 1.
         const std::int64_t last = table.end() - 1;
-        why += " after move ";
-        add_move_number(why, (last + 1) / 2, last % 2 == 1 ? WHITE : BLACK);
-        why += ' ';
-        why += table.san.back();
-        return why;
+        fault += " after move ";
+        add_move_number(fault, (last + 1) / 2, last % 2 == 1 ? WHITE : BLACK);
+        fault += ' ';
+        fault += table.san.back();
+        return false;
     }
-    return {};
+    return true;
 }
 
 } // namespace tavrik

@@ -181,8 +181,9 @@ struct PgnGame;
 // Plays the game's moves from its start (its FEN when SetUp is "1", else
 // the starting position) into the table: the move codes, the SAN, and the
 // four numbers from the comments. Stops at the first move that cannot be
-// played, or before the first when the FEN is refused, and says why.
-// Returns the fault, empty when there was none.
-std::string play_pgn_game(const PgnGame& game, Board& start, MoveTable& table);
+// played, or before the first when the FEN is refused, and says why in
+// fault. Returns whether the whole game was played, fault then empty; the
+// fault string is the caller's so that a file of many games reuses it.
+bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::string& fault);
 
 } // namespace tavrik

@@ -521,7 +521,7 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
     if (pgn) {
         read = read_one_pgn_game(file, name, options.game, game, err, "tavrik-analyse");
         if (read) {
-            if (const std::string fault = play_pgn_game(game, start, table); !fault.empty()) {
+            if (std::string fault; !play_pgn_game(game, start, table, fault)) {
                 report_pgn_game(err, name, game, fault, "tavrik-analyse");
                 status = 1;
                 read = table.count() > 0;

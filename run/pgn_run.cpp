@@ -109,20 +109,21 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
     PgnGame game;
     MoveTable table;
     Board start;
+    std::string fault;
     int status = 0;
     std::int64_t read = 0;
     bool begun = false;
 
     const auto print_one = [&]() {
-        const std::string fault = play_pgn_game(game, start, table);
+        const bool whole = play_pgn_game(game, start, table, fault);
         if (watch)
             watch(PlayedGame{game, start, table, fault});
-        if (!fault.empty()) {
+        if (!whole) {
             report_pgn_game(err, pgn_name, game, fault);
             status = 1;
         }
         // A game refused before its first move has nothing to show.
-        if (!fault.empty() && table.count() == 0)
+        if (!whole && table.count() == 0)
             return;
         if (!begun)
             begin_sheet(output);
@@ -197,7 +198,7 @@ int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::in
 
     MoveTable table;
     Board start;
-    if (const std::string fault = play_pgn_game(game, start, table); !fault.empty()) {
+    if (std::string fault; !play_pgn_game(game, start, table, fault)) {
         report_pgn_game(err, pgn_name, game, fault);
         return 1;
     }
