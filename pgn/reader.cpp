@@ -101,7 +101,9 @@ bool PgnReader::read_tag(PgnGame& game) {
     const std::string_view line = line_;
     const std::size_t start = pos_;
     const auto broken = [&](const char* why) {
-        game.damage = std::string(why) + " in " + printable_excerpt(line.substr(start));
+        game.damage = why;
+        game.damage += " in ";
+        add_printable_excerpt(game.damage, line.substr(start));
         return false;
     };
     ++pos_;

@@ -46,7 +46,7 @@ bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::str
             fault += "move ";
             add_move_number(fault, board.fullmove, board.side);
             fault += ' ';
-            fault += printable_excerpt(pgn_move.text);
+            add_printable_excerpt(fault, pgn_move.text);
             fault += ": ";
             fault += san_problem_text(found.problem);
             return false;

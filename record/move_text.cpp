@@ -18,10 +18,11 @@ char char_at(std::string_view token, std::size_t k) {
 bool is_file_letter(char c) { return c >= 'a' && c <= 'h'; }
 bool is_rank_digit(char c) { return c >= '1' && c <= '8'; }
 
-void make_printable(std::string& text) {
-    for (char& c : text)
-        if (c < ' ' || c > '~')
-            c = '?';
+// From byte at on, so that a message can be built in place.
+void make_printable(std::string& text, std::size_t at = 0) {
+    for (std::size_t i = at; i < text.size(); ++i)
+        if (text[i] < ' ' || text[i] > '~')
+            text[i] = '?';
 }
 
 } // namespace
@@ -72,15 +73,14 @@ std::string printable_text(std::string_view text) {
     return out;
 }
 
-std::string printable_excerpt(std::string_view text) {
+void add_printable_excerpt(std::string& message, std::string_view text) {
+    const std::size_t at = message.size();
     const bool cut = text.size() > 40;
-    std::string excerpt;
-    excerpt.reserve(cut ? 43 : text.size()); // the "..." too, without growing
-    excerpt = text.substr(0, 40);
-    make_printable(excerpt);
+    message.reserve(at + (cut ? 43 : text.size())); // the "..." too, without growing
+    message += text.substr(0, 40);
+    make_printable(message, at);
     if (cut)
-        excerpt += "...";
-    return excerpt;
+        message += "...";
 }
 
 std::string coordinate_text(MoveCode move, MoveFlags flags) {

@@ -43,9 +43,9 @@ std::string format_move(Square from, Square to);
 // write inside a line of output.
 std::string printable_text(std::string_view text);
 
-// The printable text of at most its first 40 bytes, "..." after a longer
-// one: a piece of input to quote in a message.
-std::string printable_excerpt(std::string_view text);
+// Appends to message the printable text of at most text's first 40 bytes,
+// "..." after a longer one: a piece of input to quote.
+void add_printable_excerpt(std::string& message, std::string_view text);
 
 // The move text a record writes for a move: coordinate text and a
 // lower-case promotion letter, e7e8q, which is also how UCI writes it.

@@ -180,6 +180,12 @@ TEST(PgnRun, BadPgnIsReportedAndTheOtherGamesPrinted) {
          "game 1 (? - ?): missing ']' in tag pair in [White \"W\" before the first move\n"},
         {"binary garbage", std::string("\x01\xFF\x7F(\x80", 5) + "\n", {}, 0,
          "game 1 (? - ?): move 1 \x01\xFF\x7F: not a move in algebraic notation\n"},
+        {"long move quoted up to its fortieth byte", "1. e4 " + std::string(39, 'x') + "\x90yz *\n", {}, 1,
+         "game 1 (? - ?): move 1... " + std::string(39, 'x') + "\x90...: not a move in algebraic notation\n"},
+        {"long broken tag pair quoted up to its fortieth byte",
+         "[Event \"" + std::string(50, 'e') + "\n\n1. e4 *\n\n" + game, {}, 4,
+         "game 1 (? - ?): unclosed string in tag pair in [Event \"" + std::string(32, 'e') +
+             "... before the first move\n"},
         {"empty file", "", {}, 0, "the file holds 0 games\n"},
         {"game past the last", game + game, {"--game", "3"}, 0,
          "no game 3: the file holds 2 games\n"},
