@@ -605,9 +605,18 @@ void* allocate_table_memory(std::size_t bytes) {
 
 void free_table_memory(void* block) noexcept { std::free(block); }
 
+constexpr std::size_t LINE_BUFFER_START = 4096;
+
 LineReader::~LineReader() { std::free(buffer_); }
 
 bool LineReader::next(std::FILE* file, std::string_view& line) {
+    // getline would start at 120 bytes and grow a long line by doubling,
+    // a copy each time; this holds most lines at once. Without the memory
+    // getline tries for itself.
+    if (buffer_ == nullptr) {
+        buffer_ = static_cast<char*>(std::malloc(LINE_BUFFER_START));
+        capacity_ = buffer_ != nullptr ? LINE_BUFFER_START : 0;
+    }
     errno = 0;
     const ssize_t got = ::getline(&buffer_, &capacity_, file);
     if (got < 0) {

@@ -540,14 +540,17 @@ TEST(ReadRecordFile, SpacesBeforeAndBetweenTokensAreSkipped) {
 }
 
 TEST(ReadRecordFile, LongLinesAreReadWhole) {
-    const std::string gap(700, ' ');
-    const MoveTable table =
-        read_table(record_text({"e2e4 1 2 3 4" + gap + "e7e5 5 6 7 8", "g1f3" + gap + "9 9 9 10 b8c6 1 1 1 1"}));
-    ASSERT_EQ(table.count(), 4);
-    EXPECT_EQ(table.at(2).move, 0x3424);
-    EXPECT_EQ(table.at(2).time, 8);
-    EXPECT_EQ(table.at(3).time, 10);
-    EXPECT_TRUE(table.invalid_texts.empty());
+    // Longer than the buffer a stream's lines are first read into.
+    const std::string gap(5000, ' ');
+    const std::string text =
+        record_text({"e2e4 1 2 3 4" + gap + "e7e5 5 6 7 8", "g1f3" + gap + "9 9 9 10 b8c6 1 1 1 1"});
+    for (const MoveTable& table : {read_table(text), read_table_from_stream(text)}) {
+        ASSERT_EQ(table.count(), 4);
+        EXPECT_EQ(table.at(2).move, 0x3424);
+        EXPECT_EQ(table.at(2).time, 8);
+        EXPECT_EQ(table.at(3).time, 10);
+        EXPECT_TRUE(table.invalid_texts.empty());
+    }
 }
 
 TEST(ReadRecordFile, CastlingWordsTakeTheColourOfTheirColumn) {
