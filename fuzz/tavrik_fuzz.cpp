@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <optional>
 #include <string>
@@ -54,30 +55,26 @@ void check(bool ok, const char* what, std::string_view detail = {}) {
         fail(what, detail);
 }
 
-// A stream writing into memory, read back as text once closed. Its text
-// keeps its capacity from run to run, and the stream is unbuffered (the
-// program buffers its own output), so that a run costs no large
-// allocations: under AddressSanitizer each would be fresh memory.
+// A stream writing into a text in memory, open for the whole session:
+// under AddressSanitizer every allocation of a run counts, and opening a
+// stream is one. Unbuffered (the program buffers its own output), its
+// text is whole once the program has flushed, and it keeps its capacity.
 class MemoryStream {
 public:
-    explicit MemoryStream(std::string& text) : text_(text) {
-        text_.clear();
+    MemoryStream() {
         file_ = fopencookie(this, "w", {nullptr, &MemoryStream::write, nullptr, nullptr});
         check(file_ != nullptr && std::setvbuf(file_, nullptr, _IONBF, 0) == 0, "fopencookie");
     }
     MemoryStream(const MemoryStream&) = delete;
     MemoryStream& operator=(const MemoryStream&) = delete;
-    ~MemoryStream() {
-        if (file_ != nullptr)
-            std::fclose(file_);
+    ~MemoryStream() { std::fclose(file_); }
+    // The stream, emptied for a new run.
+    std::FILE* fresh() {
+        text_.clear();
+        std::clearerr(file_);
+        return file_;
     }
-    [[nodiscard]] std::FILE* file() const { return file_; }
-    // The text written, valid until the next stream over the same text.
-    std::string_view text() {
-        std::fclose(file_);
-        file_ = nullptr;
-        return text_;
-    }
+    [[nodiscard]] std::string_view text() const { return text_; }
 
 private:
     static ssize_t write(void* cookie, const char* data, std::size_t size) {
@@ -85,29 +82,49 @@ private:
         return static_cast<ssize_t>(size);
     }
 
-    std::string& text_;
+    std::string text_;
     std::FILE* file_ = nullptr;
 };
 
-// Texts reused by every run; see MemoryStream.
-struct Texts {
-    std::string input;
-    std::string sheet;
-    std::string walked;
-    std::string complaints;
+struct Streams {
+    MemoryStream sheet;
+    MemoryStream walked;
+    MemoryStream complaints;
+    std::array<char, BUFSIZ> read_buffer{};
 };
-Texts& texts() {
-    static Texts reused;
-    return reused;
+Streams& streams() {
+    static Streams open;
+    return open;
 }
 
-// The record as a stream to read from. fmemopen wants a writable buffer
-// even to read, so it is given a copy, which must outlive the stream.
-std::FILE* open_record(std::string& copy) {
-    std::FILE* file = fmemopen(copy.data(), copy.size(), "r");
-    check(file != nullptr, "fmemopen");
-    return file;
-}
+// The record as a stream to read from, straight from the fuzzer's input
+// and through a buffer of the session's: fmemopen would copy it and
+// allocate twice more.
+class RecordStream {
+public:
+    explicit RecordStream(std::string_view text) : text_(text) {
+        std::array<char, BUFSIZ>& buffer = streams().read_buffer;
+        file_ = fopencookie(this, "r", {&RecordStream::read, nullptr, nullptr, nullptr});
+        check(file_ != nullptr && std::setvbuf(file_, buffer.data(), _IOFBF, buffer.size()) == 0,
+              "fopencookie");
+    }
+    RecordStream(const RecordStream&) = delete;
+    RecordStream& operator=(const RecordStream&) = delete;
+    ~RecordStream() { std::fclose(file_); }
+    [[nodiscard]] std::FILE* file() const { return file_; }
+
+private:
+    static ssize_t read(void* cookie, char* data, std::size_t size) {
+        auto* self = static_cast<RecordStream*>(cookie);
+        const std::string_view part = self->text_.substr(0, size);
+        std::copy(part.begin(), part.end(), data);
+        self->text_.remove_prefix(part.size());
+        return static_cast<ssize_t>(part.size());
+    }
+
+    std::string_view text_;
+    std::FILE* file_ = nullptr;
+};
 
 // The record as a regular file in memory: the reader takes regular files
 // in blocks and other streams a line at a time, and the whole run reads
@@ -335,7 +352,7 @@ std::int64_t expected_diagrams(const RangeArgs& args, std::int64_t count, std::i
 
 // Each game checked as the whole run plays it, before its pages are
 // written; then the run's status, complaints and sheet.
-void fuzz_pgn(std::string& copy, const RangeArgs& args) {
+void fuzz_pgn(std::string_view input, const RangeArgs& args) {
     std::int64_t games = 0;
     std::int64_t faults = 0;
     std::int64_t diagrams = 0;
@@ -373,14 +390,18 @@ void fuzz_pgn(std::string& copy, const RangeArgs& args) {
         }
     };
 
-    MemoryStream out(texts().sheet);
-    MemoryStream err(texts().complaints);
-    std::FILE* file = open_record(copy);
-    const int status =
-        print_pgn_run(file, "fuzz", PgnArgs{args, std::nullopt}, out.file(), err.file(), check_game);
-    std::fclose(file);
-    const std::string_view sheet = out.text();
-    const std::string_view complaints = err.text();
+    Streams& open = streams();
+    std::FILE* out = open.sheet.fresh();
+    std::FILE* err = open.complaints.fresh();
+    int status = 0;
+    {
+        const RecordStream pgn(input);
+        // By reference: the watcher's captures do not fit inside a
+        // std::function, which would take them to the heap.
+        status = print_pgn_run(pgn.file(), "fuzz", PgnArgs{args, std::nullopt}, out, err, std::ref(check_game));
+    }
+    const std::string_view sheet = open.sheet.text();
+    const std::string_view complaints = open.complaints.text();
     check(status == (faults > 0 || games == 0 ? 1 : 0), "status");
     const auto lines = static_cast<std::int64_t>(std::count(complaints.begin(), complaints.end(), '\n'));
     check(lines == faults + (games == 0 ? 1 : 0), "one line per fault", complaints);
@@ -417,28 +438,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             (k == 0 ? args.start_move : args.end_move) = value;
         }
     }
-    std::string& copy = texts().input;
-    copy.assign(input);
     if (pgn) {
-        fuzz_pgn(copy, args);
+        fuzz_pgn(input, args);
         return 0;
     }
 
     // The walk, step by step, as print_run takes it, with the record read
     // as a stream.
     MoveTable table;
-    std::FILE* record = open_record(copy);
-    check(read_record_file(record, table) == 0, "reading from memory failed");
-    std::fclose(record);
+    {
+        const RecordStream record(input);
+        check(read_record_file(record.file(), table) == 0, "reading from memory failed");
+    }
     check_table(table);
 
-    MemoryStream walked(texts().walked);
+    Streams& open = streams();
     Board board;
     setup_board(board);
     check_board(board);
     PageState page;
     {
-        Output out(walked.file());
+        Output out(open.walked.fresh());
         begin_sheet(out);
         const HalfMoveRange range = half_move_range(args, table.count());
         for (std::int64_t i = 1; i < range.end; ++i) {
@@ -448,17 +468,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         end_sheet(page, out);
         check(flush_output(out), "writing to memory failed");
     }
-    const std::string_view walked_sheet = walked.text();
+    const std::string_view walked_sheet = open.walked.text();
 
     // The whole run, the record read as a regular file.
-    MemoryStream out(texts().sheet);
-    MemoryStream err(texts().complaints);
-    record = open_regular_file(copy);
-    const int status = print_run(record, "fuzz", args, out.file(), err.file());
+    std::FILE* record = open_regular_file(input);
+    const int status = print_run(record, "fuzz", args, open.sheet.fresh(), open.complaints.fresh());
     std::fclose(record);
-    const std::string_view sheet = out.text();
+    const std::string_view sheet = open.sheet.text();
     check(status == 0, "run failed");
-    check(err.text().empty(), "run complained");
+    check(open.complaints.text().empty(), "run complained");
     check(sheet == walked_sheet, "run and walk differ");
 
     const SheetCounts counts = check_sheet(sheet);
