@@ -1,7 +1,7 @@
 // Positions from FEN and moves in standard algebraic notation.
 #include <algorithm>
+#include <array>
 #include <cstdlib>
-#include <vector>
 
 #include "position/position.h"
 
@@ -19,17 +19,22 @@ Piece piece_of_letter(char upper) {
 bool is_file_letter(char c) { return c >= 'a' && c <= 'h'; }
 bool is_rank_digit(char c) { return c >= '1' && c <= '8'; }
 
-// The FEN's fields, split at runs of spaces.
-std::vector<std::string_view> fields_of(std::string_view text) {
-    std::vector<std::string_view> fields;
-    fields.reserve(6);
+// The FEN's fields, split at runs of spaces: the six it can have, and
+// how many it gave of them; any after the sixth are passed over.
+struct FenFields {
+    std::array<std::string_view, 6> field;
+    std::size_t count = 0;
+};
+
+FenFields fields_of(std::string_view text) {
+    FenFields fields;
     std::size_t pos = 0;
-    while (pos < text.size()) {
+    while (pos < text.size() && fields.count < fields.field.size()) {
         const std::size_t start = text.find_first_not_of(' ', pos);
         if (start == std::string_view::npos)
             break;
         const std::size_t stop = std::min(text.find(' ', start), text.size());
-        fields.push_back(text.substr(start, stop - start));
+        fields.field[fields.count++] = text.substr(start, stop - start);
         pos = stop;
     }
     return fields;
@@ -246,8 +251,9 @@ bool board_from_fen(std::string_view fen, Board& board, std::string& why) {
     setup_board(board);
     for (Square s = 0; s < SQUARE_COUNT; ++s)
         clear_square(board, s);
-    const std::vector<std::string_view> fields = fields_of(fen);
-    if (fields.size() < 4) {
+    const FenFields split = fields_of(fen);
+    const std::array<std::string_view, 6>& fields = split.field;
+    if (split.count < 4) {
         why = "the FEN has fewer than four fields";
         return false;
     }
@@ -281,7 +287,7 @@ bool board_from_fen(std::string_view fen, Board& board, std::string& why) {
             board.en_passant = NO_SQUARE;
     }
     board.fullmove = 1;
-    if (fields.size() >= 6) {
+    if (split.count == 6) {
         std::int64_t number = 0;
         for (const char c : fields[5]) {
             if (c < '0' || c > '9' || number > 100'000'000) {

@@ -156,6 +156,10 @@ TEST(Fen, RoundTripsAndRefusesWhatCannotBePlayed) {
     EXPECT_EQ(fen_of(start), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
     // Without clocks; and castling rights the pieces no longer allow are dropped.
     EXPECT_EQ(fen_of(from_fen("4k3/8/8/8/8/8/8/4K2R w KQkq -")), "4k3/8/8/8/8/8/8/4K2R w K - 0 1");
+    // The move number is the sixth field, with runs of spaces between and
+    // words after it passed over.
+    EXPECT_EQ(fen_of(from_fen("  4k3/8/8/8/8/8/8/4K3   b - -  3 41 and more ")), "4k3/8/8/8/8/8/8/4K3 b - - 0 41");
+    EXPECT_EQ(fen_of(from_fen("4k3/8/8/8/8/8/8/4K3 b - - 3")), "4k3/8/8/8/8/8/8/4K3 b - - 0 1");
 
     const std::vector<std::pair<std::string, std::string>> refused = {
         {"8/8/8/8/8/8/8/4K3 w - - 0 1", "no black king"},
@@ -167,6 +171,7 @@ TEST(Fen, RoundTripsAndRefusesWhatCannotBePlayed) {
         {"4k3/8/8/8/8/8/4K3 w - - 0 1", "eight ranks"},
         {"4k3/8/8/8/8/8/8/4K2X w - - 0 1", "'X'"},
         {"4k3/8/8/8/8/8/8/4K3 w - e4 0 1", "en passant"},
+        {"4k3/8/8/8/8/8/8/4K3 w - - 0 4x", "move number"},
         {"4k3/8/8/8/8/8/8/4K3 w", "four fields"},
         {"", "four fields"},
     };
