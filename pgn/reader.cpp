@@ -188,10 +188,11 @@ bool PgnReader::skip_variation(std::string& damage) {
 }
 
 bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
-    // Room for the usual tags and a game of middling length, so that the
-    // lists seldom grow; a game read after this one keeps what it has.
+    // Room for the tags of a server's export (near twenty) and a game of
+    // middling length, so that the lists seldom grow; a game read after
+    // this one keeps what it has.
     if (game.tags.capacity() == 0)
-        game.tags.reserve(12);
+        game.tags.reserve(24);
     if (keep_moves && game.moves.capacity() == 0)
         game.moves.reserve(64);
     game.tags.clear();
