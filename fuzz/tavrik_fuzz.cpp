@@ -86,24 +86,13 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-struct Streams {
-    MemoryStream sheet;
-    MemoryStream walked;
-    MemoryStream complaints;
-    std::array<char, BUFSIZ> read_buffer{};
-};
-Streams& streams() {
-    static Streams open;
-    return open;
-}
-
 // The record as a stream to read from, straight from the fuzzer's input
 // and through a buffer of the session's: fmemopen would copy it and
 // allocate twice more.
 class RecordStream {
 public:
     explicit RecordStream(std::string_view text) : text_(text) {
-        std::array<char, BUFSIZ>& buffer = streams().read_buffer;
+        std::array<char, BUFSIZ>& buffer = shared_buffer();
         file_ = fopencookie(this, "r", {&RecordStream::read, nullptr, nullptr, nullptr});
         check(file_ != nullptr && std::setvbuf(file_, buffer.data(), _IOFBF, buffer.size()) == 0,
               "fopencookie");
@@ -114,6 +103,11 @@ public:
     [[nodiscard]] std::FILE* file() const { return file_; }
 
 private:
+    // The session's streams are read one at a time.
+    static std::array<char, BUFSIZ>& shared_buffer() {
+        static std::array<char, BUFSIZ> buffer{};
+        return buffer;
+    }
     static ssize_t read(void* cookie, char* data, std::size_t size) {
         auto* self = static_cast<RecordStream*>(cookie);
         const std::string_view part = self->text_.substr(0, size);
@@ -129,19 +123,46 @@ private:
 // The record as a regular file in memory: the reader takes regular files
 // in blocks and other streams a line at a time, and the whole run reads
 // it this way while the walk reads it as a stream, so that the two
-// readers are held to the same sheet.
-std::FILE* open_regular_file(std::string_view text) {
-    const int fd = memfd_create("record", MFD_CLOEXEC);
-    check(fd >= 0, "memfd_create");
-    for (std::size_t written = 0; written < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        check(n > 0, "writing the record");
-        written += static_cast<std::size_t>(n);
+// readers are held to the same sheet. One file serves the session, as
+// system calls are dear; the reader reads it by offset and leaves its
+// position at the start, or the next run would differ from its walk.
+class RegularFile {
+public:
+    RegularFile() {
+        const int fd = memfd_create("record", MFD_CLOEXEC);
+        check(fd >= 0, "memfd_create");
+        file_ = fdopen(fd, "r");
+        check(file_ != nullptr, "fdopen");
     }
-    check(::lseek(fd, 0, SEEK_SET) == 0, "lseek");
-    std::FILE* file = fdopen(fd, "r");
-    check(file != nullptr, "fdopen");
-    return file;
+    RegularFile(const RegularFile&) = delete;
+    RegularFile& operator=(const RegularFile&) = delete;
+    ~RegularFile() { std::fclose(file_); }
+    // The file holding text alone.
+    std::FILE* holding(std::string_view text) {
+        const int fd = fileno(file_);
+        check(::ftruncate(fd, 0) == 0, "emptying the record");
+        for (std::size_t written = 0; written < text.size();) {
+            const ssize_t n = ::pwrite(fd, text.data() + written, text.size() - written,
+                                       static_cast<off_t>(written));
+            check(n > 0, "writing the record");
+            written += static_cast<std::size_t>(n);
+        }
+        return file_;
+    }
+
+private:
+    std::FILE* file_ = nullptr;
+};
+
+struct Streams {
+    MemoryStream sheet;
+    MemoryStream walked;
+    MemoryStream complaints;
+    RegularFile record;
+};
+Streams& streams() {
+    static Streams open;
+    return open;
 }
 
 // A board of legal play has one king a side, whose square it keeps
@@ -471,9 +492,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view walked_sheet = open.walked.text();
 
     // The whole run, the record read as a regular file.
-    std::FILE* record = open_regular_file(input);
-    const int status = print_run(record, "fuzz", args, open.sheet.fresh(), open.complaints.fresh());
-    std::fclose(record);
+    const int status = print_run(open.record.holding(input), "fuzz", args, open.sheet.fresh(), open.complaints.fresh());
     const std::string_view sheet = open.sheet.text();
     check(status == 0, "run failed");
     check(open.complaints.text().empty(), "run complained");
