@@ -188,13 +188,13 @@ bool PgnReader::skip_variation(std::string& damage) {
 }
 
 bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
-    // Room for the tags of a server's export (near twenty) and a game of
-    // middling length, so that the lists seldom grow; a game read after
-    // this one keeps what it has.
+    // Room for the tags of a server's export (near twenty) and the
+    // half-moves of all but the longest games (128 moves), so that the
+    // lists seldom grow; a game read after this one keeps what it has.
     if (game.tags.capacity() == 0)
         game.tags.reserve(24);
     if (keep_moves && game.moves.capacity() == 0)
-        game.moves.reserve(64);
+        game.moves.reserve(256);
     game.tags.clear();
     game.moves.clear();
     game.result.clear();
@@ -276,7 +276,7 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
             }
         }
         if (keep_moves)
-            game.moves.push_back(PgnMove{std::string(token), {}});
+            game.moves.emplace_back().text = token;
     }
 
     if (!tags_seen && !movetext && game.damage.empty())
