@@ -137,16 +137,17 @@ public:
     RegularFile(const RegularFile&) = delete;
     RegularFile& operator=(const RegularFile&) = delete;
     ~RegularFile() { std::fclose(file_); }
-    // The file holding text alone.
+    // The file holding text alone: written over the last record, then cut
+    // to its length, so that the pages it already has are kept.
     std::FILE* holding(std::string_view text) {
         const int fd = fileno(file_);
-        check(::ftruncate(fd, 0) == 0, "emptying the record");
         for (std::size_t written = 0; written < text.size();) {
             const ssize_t n = ::pwrite(fd, text.data() + written, text.size() - written,
                                        static_cast<off_t>(written));
             check(n > 0, "writing the record");
             written += static_cast<std::size_t>(n);
         }
+        check(::ftruncate(fd, static_cast<off_t>(text.size())) == 0, "cutting the record");
         return file_;
     }
 
