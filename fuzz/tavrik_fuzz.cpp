@@ -171,7 +171,10 @@ Streams& streams() {
 // holds a king of that colour or is none.
 void check_board(const Board& board, bool legal_play = false) {
     // One pass over the squares: this runs after every half-move played.
-    static constexpr std::array<std::string_view, 2> LETTERS = {" PNBRQK", " pnbrqk"};
+    // The letter of each colour and piece, 0 for an empty square with a
+    // colour or a piece without one.
+    static constexpr std::array<std::array<char, KING + 1>, NO_COLOUR + 1> LETTER = {
+        {{0, 'P', 'N', 'B', 'R', 'Q', 'K'}, {0, 'p', 'n', 'b', 'r', 'q', 'k'}, {' ', 0, 0, 0, 0, 0, 0}}};
     std::array<int, 2> kings{};
     std::array<Square, 2> last{NO_SQUARE, NO_SQUARE};
     for (Square s = 0; s < SQUARE_COUNT; ++s) {
@@ -179,8 +182,9 @@ void check_board(const Board& board, bool legal_play = false) {
         const Piece piece = board.piece[k];
         const Colour colour = board.colour[k];
         check(piece <= KING && colour <= NO_COLOUR, "square out of range");
-        check((piece == EMPTY) == (colour == NO_COLOUR), "empty square with a colour");
-        check(board.letters[letter_index(s)] == LETTERS[colour == BLACK ? 1 : 0][piece], "letters out of date");
+        const char letter = LETTER[colour][piece];
+        check(letter != 0, "empty square with a colour");
+        check(board.letters[letter_index(s)] == letter, "letters out of date");
         if (piece == KING) {
             ++kings[colour];
             last[colour] = s;
