@@ -241,25 +241,22 @@ void check_postscript_string(std::string_view text) {
     }
 }
 
-bool is_square_letter(char c) {
-    switch (c) {
-    case ' ': case 'P': case 'N': case 'B': case 'R': case 'Q': case 'K':
-    case 'p': case 'n': case 'b': case 'r': case 'q': case 'k':
-        return true;
-    default:
-        return false;
-    }
-}
+// The letters a square can show, by byte.
+constexpr std::array<bool, 256> SQUARE_LETTER = [] {
+    std::array<bool, 256> letter{};
+    for (const char c : std::string_view(" PNBRQKpnbrqk"))
+        letter[static_cast<unsigned char>(c)] = true;
+    return letter;
+}();
 
 void check_board_line(std::string_view line) {
     check(line.size() == 86, "board line length", line);
     check(line.substr(0, 6) == "C ('#[" && line.substr(78) == "]') show", "board line frame", line);
-    for (std::size_t k = 0; k < LETTERS_SIZE; ++k) {
-        const char c = line[6 + k];
-        if (k % 9 == 8)
-            check(c == ';', "board rank end", line);
-        else
-            check(is_square_letter(c), "board letter", line);
+    // Eight ranks of eight squares, each rank ended by ';'.
+    for (std::size_t rank = 6; rank < 78; rank += 9) {
+        for (std::size_t k = rank; k < rank + 8; ++k)
+            check(SQUARE_LETTER[static_cast<unsigned char>(line[k])], "board letter", line);
+        check(line[rank + 8] == ';', "board rank end", line);
     }
 }
 
