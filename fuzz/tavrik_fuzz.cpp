@@ -91,8 +91,7 @@ private:
 // allocate twice more.
 class RecordStream {
 public:
-    explicit RecordStream(std::string_view text) : text_(text) {
-        std::array<char, BUFSIZ>& buffer = shared_buffer();
+    RecordStream(std::string_view text, std::array<char, BUFSIZ>& buffer) : text_(text) {
         file_ = fopencookie(this, "r", {&RecordStream::read, nullptr, nullptr, nullptr});
         check(file_ != nullptr && std::setvbuf(file_, buffer.data(), _IOFBF, buffer.size()) == 0,
               "fopencookie");
@@ -103,11 +102,6 @@ public:
     [[nodiscard]] std::FILE* file() const { return file_; }
 
 private:
-    // The session's streams are read one at a time.
-    static std::array<char, BUFSIZ>& shared_buffer() {
-        static std::array<char, BUFSIZ> buffer{};
-        return buffer;
-    }
     static ssize_t read(void* cookie, char* data, std::size_t size) {
         auto* self = static_cast<RecordStream*>(cookie);
         const std::string_view part = self->text_.substr(0, size);
@@ -160,21 +154,23 @@ struct Streams {
     MemoryStream walked;
     MemoryStream complaints;
     RegularFile record;
+    std::array<char, BUFSIZ> read_buffer{}; // for one RecordStream at a time
 };
 Streams& streams() {
     static Streams open;
     return open;
 }
 
+// The letter of each colour and piece, 0 for an empty square with a
+// colour or a piece without one.
+constexpr std::array<std::array<char, KING + 1>, NO_COLOUR + 1> LETTER = {
+    {{0, 'P', 'N', 'B', 'R', 'Q', 'K'}, {0, 'p', 'n', 'b', 'r', 'q', 'k'}, {' ', 0, 0, 0, 0, 0, 0}}};
+
 // A board of legal play has one king a side, whose square it keeps
 // exactly; a replayed record may have had more, and then the kept square
 // holds a king of that colour or is none.
 void check_board(const Board& board, bool legal_play = false) {
     // One pass over the squares: this runs after every half-move played.
-    // The letter of each colour and piece, 0 for an empty square with a
-    // colour or a piece without one.
-    static constexpr std::array<std::array<char, KING + 1>, NO_COLOUR + 1> LETTER = {
-        {{0, 'P', 'N', 'B', 'R', 'Q', 'K'}, {0, 'p', 'n', 'b', 'r', 'q', 'k'}, {' ', 0, 0, 0, 0, 0, 0}}};
     std::array<int, 2> kings{};
     std::array<Square, 2> last{NO_SQUARE, NO_SQUARE};
     for (Square s = 0; s < SQUARE_COUNT; ++s) {
@@ -243,17 +239,19 @@ void check_postscript_string(std::string_view text) {
 
 // The letters a square can show, by byte.
 constexpr std::array<bool, 256> SQUARE_LETTER = [] {
-    std::array<bool, 256> letter{};
-    for (const char c : std::string_view(" PNBRQKpnbrqk"))
-        letter[static_cast<unsigned char>(c)] = true;
-    return letter;
+    std::array<bool, 256> shown{};
+    for (const auto& letters : LETTER)
+        for (const char c : letters)
+            if (c != 0)
+                shown[static_cast<unsigned char>(c)] = true;
+    return shown;
 }();
 
 void check_board_line(std::string_view line) {
     check(line.size() == 86, "board line length", line);
     check(line.substr(0, 6) == "C ('#[" && line.substr(78) == "]') show", "board line frame", line);
     // Eight ranks of eight squares, each rank ended by ';'.
-    for (std::size_t rank = 6; rank < 78; rank += 9) {
+    for (std::size_t rank = 6; rank < 6 + LETTERS_SIZE; rank += 9) {
         for (std::size_t k = rank; k < rank + 8; ++k)
             check(SQUARE_LETTER[static_cast<unsigned char>(line[k])], "board letter", line);
         check(line[rank + 8] == ';', "board rank end", line);
@@ -419,13 +417,11 @@ void fuzz_pgn(std::string_view input, const RangeArgs& args) {
     Streams& open = streams();
     std::FILE* out = open.sheet.fresh();
     std::FILE* err = open.complaints.fresh();
-    int status = 0;
-    {
-        const RecordStream pgn(input);
-        // By reference: the watcher's captures do not fit inside a
-        // std::function, which would take them to the heap.
-        status = print_pgn_run(pgn.file(), "fuzz", PgnArgs{args, std::nullopt}, out, err, std::ref(check_game));
-    }
+    const RecordStream pgn(input, open.read_buffer);
+    // By reference: the watcher's captures do not fit inside a
+    // std::function, which would take them to the heap.
+    const int status =
+        print_pgn_run(pgn.file(), "fuzz", PgnArgs{args, std::nullopt}, out, err, std::ref(check_game));
     const std::string_view sheet = open.sheet.text();
     const std::string_view complaints = open.complaints.text();
     check(status == (faults > 0 || games == 0 ? 1 : 0), "status");
@@ -473,14 +469,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The walk, step by step, as print_run takes it, with the record read
     // as a stream.
+    Streams& open = streams();
     MoveTable table;
     {
-        const RecordStream record(input);
+        const RecordStream record(input, open.read_buffer);
         check(read_record_file(record.file(), table) == 0, "reading from memory failed");
     }
     check_table(table);
 
-    Streams& open = streams();
     Board board;
     setup_board(board);
     check_board(board);
