@@ -1,4 +1,6 @@
 // Move text: coordinate text and castling words to move codes and back.
+#include <algorithm>
+
 #include "record/record.h"
 
 namespace tavrik {
@@ -91,15 +93,34 @@ std::string coordinate_text(MoveCode move, MoveFlags flags) {
     return text;
 }
 
+void add_invalid_text(std::vector<InvalidText>& texts, std::int64_t index, std::string_view text) {
+    // A record's texts come in order; only the half-move a part of a
+    // record read in parts left to the next comes later.
+    if (texts.empty() || texts.back().index < index) {
+        // Room for the few of a typical damaged record at once.
+        if (texts.capacity() == 0)
+            texts.reserve(16);
+        texts.push_back({index, std::string(text)});
+        return;
+    }
+    const auto at = std::lower_bound(texts.begin(), texts.end(), index,
+                                     [](const InvalidText& kept, std::int64_t k) { return kept.index < k; });
+    if (at == texts.end() || at->index != index)
+        texts.insert(at, {index, std::string(text)});
+}
+
+std::string_view invalid_text_of(const MoveTable& table, std::int64_t i) {
+    const auto at = std::lower_bound(table.invalid_texts.begin(), table.invalid_texts.end(), i,
+                                     [](const InvalidText& kept, std::int64_t k) { return kept.index < k; });
+    return at == table.invalid_texts.end() || at->index != i ? std::string_view() : at->text;
+}
+
 std::string move_text_of(const MoveTable& table, std::int64_t i) {
     if (!table.san.empty())
         return table.san[static_cast<std::size_t>(i - table.first)];
     const HalfMove& half_move = table.at(i);
-    if (half_move.flags & INVALID_BIT) {
-        const auto found = table.invalid_texts.find(i);
-        return found == table.invalid_texts.end() ? std::string()
-                                                  : printable_text(found->second);
-    }
+    if (half_move.flags & INVALID_BIT)
+        return printable_text(invalid_text_of(table, i));
     return format_move(from_square(half_move.move), to_square(half_move.move));
 }
 

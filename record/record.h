@@ -11,7 +11,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -81,14 +80,25 @@ struct TableAllocator {
     friend bool operator==(const TableAllocator&, const TableAllocator&) = default;
 };
 
+// The move text of half-move index as written, kept for a half-move
+// flagged INVALID_BIT.
+struct InvalidText {
+    std::int64_t index = 0;
+    std::string text;
+
+    friend bool operator==(const InvalidText&, const InvalidText&) = default;
+};
+
 // Half-moves in playing order. Indexes count half-moves as the game does:
 // white's move m is index 2m - 1, black's 2m. A record starts at index 1;
 // a game set up at a later move starts at that move's index.
 struct MoveTable {
     std::vector<HalfMove, TableAllocator<HalfMove>> half_moves;
     std::int64_t first = 1;
-    // Move text as written, for the half-moves flagged INVALID_BIT.
-    std::map<std::int64_t, std::string> invalid_texts;
+    // Move text as written, for the half-moves flagged INVALID_BIT, in
+    // order of index: a list, as a record's texts come in that order and a
+    // map would take an allocation for each.
+    std::vector<InvalidText> invalid_texts;
     // For a game read as PGN, each half-move in standard algebraic
     // notation, shown instead of coordinate text; empty for a record.
     std::vector<std::string> san;
@@ -107,6 +117,12 @@ struct MoveTable {
         return half_moves[static_cast<std::size_t>(i - first)];
     }
 };
+
+// Keeps the text of invalid half-move index, in order.
+void add_invalid_text(std::vector<InvalidText>& texts, std::int64_t index, std::string_view text);
+
+// The text of invalid half-move i as written, empty if none was kept.
+std::string_view invalid_text_of(const MoveTable& table, std::int64_t i);
 
 // The move text of half-move i as a reader should see it: SAN for a game
 // read as PGN, else coordinate text for a move, the printable form of what

@@ -106,7 +106,7 @@ struct Appender {
     bool add(const HalfMove& half_move, std::string_view text) {
         table.half_moves.push_back(half_move);
         if (half_move.flags & INVALID_BIT)
-            table.invalid_texts.emplace(table.end() - 1, text);
+            add_invalid_text(table.invalid_texts, table.end() - 1, text);
         return true;
     }
 };
@@ -118,7 +118,7 @@ struct SlotFiller {
     HalfMove* begin;
     HalfMove* end;
     std::int64_t first_index; // the table index of *begin
-    std::map<std::int64_t, std::string>& invalid_texts;
+    std::vector<InvalidText>& invalid_texts;
     HalfMove* next = begin;
 
     // False when the stretch is full. Throws std::bad_alloc.
@@ -127,7 +127,7 @@ struct SlotFiller {
             return false;
         *next = half_move;
         if (half_move.flags & INVALID_BIT)
-            invalid_texts.emplace(first_index + (next - begin), text);
+            add_invalid_text(invalid_texts, first_index + (next - begin), text);
         ++next;
         return true;
     }
@@ -444,7 +444,7 @@ struct Part {
 
 // Reads part k into its slots; the first part also reads the headers.
 void read_part(int fd, std::vector<Part>& parts, std::size_t k, MoveTable& table,
-               std::map<std::int64_t, std::string>& invalid_texts) {
+               std::vector<InvalidText>& invalid_texts) {
     Part& part = parts[k];
     HalfMove* const slots = table.half_moves.data() + part.first_slot;
     SlotFiller filler{slots, slots + part.slots, table.first + static_cast<std::int64_t>(part.first_slot),
@@ -526,8 +526,8 @@ bool read_in_parts(int fd, off_t start, const Survey& survey, MoveTable& table, 
 
     std::atomic<std::size_t> next_part{0};
     // Each thread keeps the invalid move texts it reads apart.
-    std::array<std::map<std::int64_t, std::string>, 2> invalid_texts;
-    const auto read_parts = [&](std::map<std::int64_t, std::string>& texts) {
+    std::array<std::vector<InvalidText>, 2> invalid_texts;
+    const auto read_parts = [&](std::vector<InvalidText>& texts) {
         for (std::size_t k = 0; (k = next_part.fetch_add(1)) < parts.size();)
             read_part(fd, parts, k, table, texts);
     };
@@ -544,8 +544,16 @@ bool read_in_parts(int fd, off_t start, const Survey& survey, MoveTable& table, 
         read_parts(invalid_texts[0]);
     }
 
-    table.invalid_texts.merge(invalid_texts[0]);
-    table.invalid_texts.merge(invalid_texts[1]);
+    // Each thread took its parts in order, so each list is in order.
+    try {
+        table.invalid_texts.reserve(invalid_texts[0].size() + invalid_texts[1].size());
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    std::merge(std::make_move_iterator(invalid_texts[0].begin()), std::make_move_iterator(invalid_texts[0].end()),
+               std::make_move_iterator(invalid_texts[1].begin()), std::make_move_iterator(invalid_texts[1].end()),
+               std::back_inserter(table.invalid_texts),
+               [](const InvalidText& a, const InvalidText& b) { return a.index < b.index; });
     std::optional<std::size_t> size;
     try {
         size = join_parts(parts, table, error);
@@ -557,7 +565,9 @@ bool read_in_parts(int fd, off_t start, const Survey& survey, MoveTable& table, 
         return false;
     table.half_moves.resize(*size);
     // Texts read past the end of the record, after a blank line.
-    table.invalid_texts.erase(table.invalid_texts.lower_bound(table.end()), table.invalid_texts.end());
+    const auto past = std::find_if(table.invalid_texts.begin(), table.invalid_texts.end(),
+                                   [end = table.end()](const InvalidText& kept) { return kept.index >= end; });
+    table.invalid_texts.erase(past, table.invalid_texts.end());
     return true;
 }
 

@@ -29,7 +29,7 @@ MoveTable table_of(const std::vector<std::string>& texts) {
         const DecodedMove decoded = decode_move_text(texts[k], k % 2 == 0 ? WHITE : BLACK);
         table.half_moves.push_back(HalfMove{decoded.move, decoded.flags});
         if (decoded.flags & INVALID_BIT)
-            table.invalid_texts.emplace(table.count(), texts[k]);
+            add_invalid_text(table.invalid_texts, table.count(), texts[k]);
     }
     return table;
 }

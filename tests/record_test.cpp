@@ -579,7 +579,7 @@ TEST(ReadRecordFile, MissingBlackMoveInsideTheRecordIsInvalid) {
     const MoveTable table = read_table(record_text({"e2e4 1 1 1 1", "g1f3 2 2 2 2 b8c6 3 3 3 3"}));
     ASSERT_EQ(table.count(), 4);
     EXPECT_TRUE(table.at(2).flags & INVALID_BIT);
-    EXPECT_EQ(table.invalid_texts.at(2), "");
+    EXPECT_EQ(table.invalid_texts, (std::vector<InvalidText>{{2, ""}}));
     EXPECT_EQ(table.at(3).move, 0x0615);
     EXPECT_EQ(table.at(4).time, 3);
 }
@@ -597,9 +597,24 @@ TEST(ReadRecordFile, InvalidMoveTextIsKeptAsWritten) {
     const MoveTable table = read_table(record_text({"Nf3 1 1 1 1 e7e5 1 1 1 1"}));
     ASSERT_EQ(table.count(), 2);
     EXPECT_TRUE(table.at(1).flags & INVALID_BIT);
-    EXPECT_EQ(table.invalid_texts.at(1), "Nf3");
+    EXPECT_EQ(table.invalid_texts, (std::vector<InvalidText>{{1, "Nf3"}}));
     EXPECT_EQ(move_text_of(table, 1), "Nf3");
     EXPECT_EQ(move_text_of(table, 2), "e7e5");
+}
+
+TEST(InvalidTexts, StayInOrderOfIndexWhereverTheyAreAdded) {
+    MoveTable table;
+    for (const std::int64_t index : {3, 9, 5, 1, 12, 5})
+        add_invalid_text(table.invalid_texts, index, "t" + std::to_string(index));
+    const std::vector<InvalidText> expected = {{1, "t1"}, {3, "t3"}, {5, "t5"}, {9, "t9"}, {12, "t12"}};
+    EXPECT_EQ(table.invalid_texts, expected);
+    add_invalid_text(table.invalid_texts, 9, "again");
+    EXPECT_EQ(table.invalid_texts, expected);
+    table.half_moves.resize(12);
+    EXPECT_EQ(invalid_text_of(table, 9), "t9");
+    EXPECT_EQ(invalid_text_of(table, 12), "t12");
+    EXPECT_EQ(invalid_text_of(table, 4), "");
+    EXPECT_EQ(invalid_text_of(table, 13), "");
 }
 
 TEST(ReadRecordFile, NulBytesInsideTokensAreKept) {
@@ -607,7 +622,7 @@ TEST(ReadRecordFile, NulBytesInsideTokensAreKept) {
     const std::string line(raw, sizeof raw - 1);
     const MoveTable table = read_table(record_text({line}));
     ASSERT_EQ(table.count(), 2);
-    EXPECT_EQ(table.invalid_texts.at(1), std::string("e2\0e4", 5));
+    EXPECT_EQ(invalid_text_of(table, 1), std::string_view("e2\0e4", 5));
     EXPECT_EQ(move_text_of(table, 1), "e2?e4");
     EXPECT_EQ(table.at(2).score, 7);
 }

@@ -273,7 +273,7 @@ TEST(WriteDiagram, NumbersOfEveryWidthAreWrittenInDecimal) {
 TEST(WriteDiagram, InvalidMoveTextIsShownSafelyInsideTheString) {
     MoveTable table;
     table.half_moves.push_back(HalfMove{0, INVALID_BIT, -40000, 0, 0, 5000000000});
-    table.invalid_texts.emplace(1, std::string("N(f3)\\\n\x90", 8));
+    table.invalid_texts.push_back({1, std::string("N(f3)\\\n\x90", 8)});
     Board board;
     setup_board(board);
     PageState page;
