@@ -66,6 +66,13 @@ std::string knight_shuffle(int move_lines) {
     return record_text(lines);
 }
 
+std::string repeated(std::string_view text, int times) {
+    std::string out;
+    for (int k = 0; k < times; ++k)
+        out += text;
+    return out;
+}
+
 std::string with_crlf(const std::string& text) {
     std::string out;
     for (const char c : text) {
@@ -107,6 +114,12 @@ std::vector<BadInput> catalogue() {
          .record = record_text({"e 1 1 1 1 e7 1 1 1 1", "e2e 1 1 1 1 b8c6 1 1 1 1"}),
          .diagrams = 4,
          .lines = {"Illegal move ? 1 e ", "Illegal move ? 2 e7 ", "Illegal move ? 3 e2e "}},
+        // Longer than the output's buffer once escaped: written in parts.
+        {.name = "an invalid move of 200,000 bytes",
+         .record = two_moves(std::string(100'000, '(') + std::string(100'000, '\x7f') + " 1 1 1 1 e7e5 1 1 1 1"),
+         .diagrams = 4,
+         .lines = {"Illegal move ? 1 " + std::string(100'000, '(') + std::string(100'000, '?') + " ",
+                   "R (1 " + repeated("\\(", 100'000) + std::string(100'000, '?') + " score 1 time 1) show"}},
         {.name = "a line of a megabyte",
          .record = two_moves(mega_line),
          .diagrams = 4,
