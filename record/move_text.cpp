@@ -69,10 +69,10 @@ std::string format_move(Square from, Square to) {
     return {text.data(), text.size()};
 }
 
-std::string printable_text(std::string_view text) {
-    std::string out(text);
-    make_printable(out);
-    return out;
+// By value: a text built for the message is made printable in place.
+std::string printable_text(std::string text) {
+    make_printable(text);
+    return text;
 }
 
 void add_printable_excerpt(std::string& message, std::string_view text) {
@@ -120,7 +120,7 @@ std::string move_text_of(const MoveTable& table, std::int64_t i) {
         return table.san[static_cast<std::size_t>(i - table.first)];
     const HalfMove& half_move = table.at(i);
     if (half_move.flags & INVALID_BIT)
-        return printable_text(invalid_text_of(table, i));
+        return printable_text(std::string(invalid_text_of(table, i)));
     return format_move(from_square(half_move.move), to_square(half_move.move));
 }
 

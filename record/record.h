@@ -40,7 +40,7 @@ std::string format_move(Square from, Square to);
 
 // The text with every byte outside printable ASCII replaced by '?', safe to
 // write inside a line of output.
-std::string printable_text(std::string_view text);
+std::string printable_text(std::string text);
 
 // Appends to message the printable text of at most text's first 40 bytes,
 // "..." after a longer one: a piece of input to quote.

@@ -280,6 +280,8 @@ void end_sheet(const PageState& page, Output& out) {
 
 std::string latin1_postscript_text(std::string_view utf8) {
     std::string out;
+    // Most names come out as long as they go in: room made once.
+    out.reserve(utf8.size());
     const auto put_code = [&out](std::uint32_t code) {
         if (code < 0x20 || code == 0x7F) {
             out += ' ';
