@@ -14,6 +14,7 @@
 // range asks for. For PGN besides: every move played is legal, replays
 // without findings to the position the rules give, and its SAN names it
 // again; titles are valid strings; a game that breaks off is reported.
+#include <stdio_ext.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -87,19 +88,26 @@ private:
 };
 
 // The record as a stream to read from, straight from the fuzzer's input
-// and through a buffer of the session's: fmemopen would copy it and
-// allocate twice more.
+// and through a buffer of its own: fmemopen would copy it and allocate
+// twice more. One stream serves the session, as opening one allocates.
 class RecordStream {
 public:
-    RecordStream(std::string_view text, std::array<char, BUFSIZ>& buffer) : text_(text) {
+    RecordStream() {
         file_ = fopencookie(this, "r", {&RecordStream::read, nullptr, nullptr, nullptr});
-        check(file_ != nullptr && std::setvbuf(file_, buffer.data(), _IOFBF, buffer.size()) == 0,
+        check(file_ != nullptr && std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size()) == 0,
               "fopencookie");
     }
     RecordStream(const RecordStream&) = delete;
     RecordStream& operator=(const RecordStream&) = delete;
     ~RecordStream() { std::fclose(file_); }
-    [[nodiscard]] std::FILE* file() const { return file_; }
+    // The stream reading text from its start: what the last reader left
+    // in the buffer, when it stopped early, is dropped.
+    std::FILE* reading(std::string_view text) {
+        __fpurge(file_);
+        std::clearerr(file_);
+        text_ = text;
+        return file_;
+    }
 
 private:
     static ssize_t read(void* cookie, char* data, std::size_t size) {
@@ -110,6 +118,7 @@ private:
         return static_cast<ssize_t>(part.size());
     }
 
+    std::array<char, BUFSIZ> buffer_{};
     std::string_view text_;
     std::FILE* file_ = nullptr;
 };
@@ -153,8 +162,8 @@ struct Streams {
     MemoryStream sheet;
     MemoryStream walked;
     MemoryStream complaints;
+    RecordStream input;
     RegularFile record;
-    std::array<char, BUFSIZ> read_buffer{}; // for one RecordStream at a time
 };
 Streams& streams() {
     static Streams open;
@@ -417,11 +426,10 @@ void fuzz_pgn(std::string_view input, const RangeArgs& args) {
     Streams& open = streams();
     std::FILE* out = open.sheet.fresh();
     std::FILE* err = open.complaints.fresh();
-    const RecordStream pgn(input, open.read_buffer);
     // By reference: the watcher's captures do not fit inside a
     // std::function, which would take them to the heap.
-    const int status =
-        print_pgn_run(pgn.file(), "fuzz", PgnArgs{args, std::nullopt}, out, err, std::ref(check_game));
+    const int status = print_pgn_run(open.input.reading(input), "fuzz", PgnArgs{args, std::nullopt}, out, err,
+                                     std::ref(check_game));
     const std::string_view sheet = open.sheet.text();
     const std::string_view complaints = open.complaints.text();
     check(status == (faults > 0 || games == 0 ? 1 : 0), "status");
@@ -471,10 +479,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // as a stream.
     Streams& open = streams();
     MoveTable table;
-    {
-        const RecordStream record(input, open.read_buffer);
-        check(read_record_file(record.file(), table) == 0, "reading from memory failed");
-    }
+    check(read_record_file(open.input.reading(input), table) == 0, "reading from memory failed");
     check_table(table);
 
     Board board;
