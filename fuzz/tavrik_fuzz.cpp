@@ -352,7 +352,7 @@ SheetCounts check_sheet(std::string_view sheet) {
         } else if (first == '(') {
             check_title(line);
             ++counts.titles;
-        } else if (line.ends_with(" M")) {
+        } else if (line.size() >= 2 && line.back() == 'M' && line[line.size() - 2] == ' ') {
             check_mark(line);
             ++counts.marks;
         } else {

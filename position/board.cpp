@@ -76,7 +76,10 @@ void clear_square(Board& board, Square s) {
     board.letters[letter_index(s)] = ' ';
 }
 
-void setup_board(Board& board) {
+namespace {
+
+Board starting_board() {
+    Board board;
     for (int rank = 0; rank < 8; ++rank)
         board.letters[letter_index(make_square(7, rank)) + 1] = ';';
     for (Square s = 0; s < SQUARE_COUNT; ++s) {
@@ -94,6 +97,15 @@ void setup_board(Board& board) {
     board.castling = ALL_CASTLING;
     board.en_passant = NO_SQUARE;
     board.fullmove = 1;
+    return board;
+}
+
+} // namespace
+
+void setup_board(Board& board) {
+    // Built once: a file of many games starts each of them from it.
+    static const Board start = starting_board();
+    board = start;
 }
 
 ReplayFindings replay_half_move(Board& board, const MoveTable& table, std::int64_t i) {

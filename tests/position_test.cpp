@@ -117,6 +117,28 @@ TEST(SetupBoard, PutsThePiecesOnTheirStartingSquares) {
     expect_invariant(board);
 }
 
+// A file of many games sets up each of them over the last one's end.
+TEST(SetupBoard, SetsUpTheStartOverAnyPositionAgainAndAgain) {
+    Board fresh;
+    setup_board(fresh);
+    for (int game = 0; game < 2; ++game) {
+        SCOPED_TRACE(game);
+        Replayed played = replay_game({"e2e4", "d7d5", "e4d5", "e8d7", "e1e2", "d8d5"});
+        ASSERT_EQ(played.messages, "");
+        Board& board = played.board;
+        board.castling = 0;
+        board.en_passant = square("d6");
+        board.fullmove = 40;
+        board.king[WHITE] = NO_SQUARE;
+        setup_board(board);
+        EXPECT_EQ(fen_of(board), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1");
+        EXPECT_EQ(board.king[WHITE], square("e1"));
+        EXPECT_EQ(board.king[BLACK], square("e8"));
+        EXPECT_EQ(board.letters, fresh.letters);
+        expect_invariant(board);
+    }
+}
+
 TEST(ReplayHalfMove, PlainMoveMovesThePieceAndPassesTheTurn) {
     const Replayed r = replay_game({"e2e4"});
     EXPECT_EQ(r.messages, "");
