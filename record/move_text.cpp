@@ -27,6 +27,13 @@ void make_printable(std::string& text, std::size_t at = 0) {
             text[i] = '?';
 }
 
+// The first kept text at index or after it.
+template <typename Texts>
+auto first_from(Texts& texts, std::int64_t index) {
+    return std::lower_bound(texts.begin(), texts.end(), index,
+                            [](const InvalidText& kept, std::int64_t k) { return kept.index < k; });
+}
+
 } // namespace
 
 DecodedMove decode_move_text(std::string_view token, Colour colour) {
@@ -103,15 +110,13 @@ void add_invalid_text(std::vector<InvalidText>& texts, std::int64_t index, std::
         texts.push_back({index, std::string(text)});
         return;
     }
-    const auto at = std::lower_bound(texts.begin(), texts.end(), index,
-                                     [](const InvalidText& kept, std::int64_t k) { return kept.index < k; });
+    const auto at = first_from(texts, index);
     if (at == texts.end() || at->index != index)
         texts.insert(at, {index, std::string(text)});
 }
 
 std::string_view invalid_text_of(const MoveTable& table, std::int64_t i) {
-    const auto at = std::lower_bound(table.invalid_texts.begin(), table.invalid_texts.end(), i,
-                                     [](const InvalidText& kept, std::int64_t k) { return kept.index < k; });
+    const auto at = first_from(table.invalid_texts, i);
     return at == table.invalid_texts.end() || at->index != i ? std::string_view() : at->text;
 }
 
