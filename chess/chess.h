@@ -47,10 +47,14 @@ constexpr bool is_castling_code(MoveCode m) {
 
 // Flags of a half-move. With PROMOTION_BIT set the low three bits are the
 // Piece the pawn becomes. INVALID_BIT marks move text that names no move;
-// its code is then meaningless.
+// its code is then meaningless. The last two come only from games read as
+// PGN: CASTLING_BIT marks a Chess960 castling, coded as the king taking
+// its own rook, and NULL_MOVE_BIT a null move, whose code is 0.
 using MoveFlags = std::uint16_t;
 constexpr MoveFlags PROMOTION_BIT = 8;
 constexpr MoveFlags INVALID_BIT = 16;
+constexpr MoveFlags CASTLING_BIT = 32;
+constexpr MoveFlags NULL_MOVE_BIT = 64;
 constexpr MoveFlags PROMOTION_PIECE_MASK = 7;
 
 } // namespace tavrik

@@ -264,8 +264,9 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
             game.result = token;
             break;
         }
-        // Move numbers, "12." and "12...", may stand glued to the move.
-        if (is_digit(token.front()) && token.substr(0, 3) != "0-0") {
+        // Move numbers, "12." and "12...", may stand glued to the move;
+        // "0000" is a null move.
+        if (is_digit(token.front()) && token.substr(0, 3) != "0-0" && token != "0000") {
             const std::size_t digits = token.find_first_not_of("0123456789");
             if (digits == std::string_view::npos)
                 continue;

@@ -51,6 +51,17 @@ void move_castling_rook(Board& board, Square from, Square to) {
     clear_square(board, rook_from);
 }
 
+// Chess960 castling, coded as the king taking its own rook: the king goes
+// to the g or c file, the rook beside it, whatever their start squares.
+void castle_onto_rook(Board& board, Square king, Square rook) {
+    const bool king_side = rook > king;
+    const int rank = rank_of(king);
+    clear_square(board, king);
+    clear_square(board, rook);
+    put_piece(board, make_square(king_side ? 6 : 2, rank), KING, board.side);
+    put_piece(board, make_square(king_side ? 5 : 3, rank), ROOK, board.side);
+}
+
 void forget_king_on(Board& board, Square s) {
     for (Square& king : board.king)
         if (king == s)
@@ -114,6 +125,10 @@ ReplayFindings replay_half_move(Board& board, const MoveTable& table, std::int64
 
     if (half_move.flags & INVALID_BIT) {
         findings = NO_MOVE_NAMED;
+    } else if (half_move.flags & NULL_MOVE_BIT) {
+        // The side passes.
+    } else if (half_move.flags & CASTLING_BIT) {
+        castle_onto_rook(board, from_square(half_move.move), to_square(half_move.move));
     } else {
         const Square from = from_square(half_move.move);
         const Square to = to_square(half_move.move);

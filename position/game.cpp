@@ -23,12 +23,21 @@ bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::str
     table.san.clear();
     table.first = 1;
 
+    const std::string_view variant = tag_value(game, "Variant");
+    const Variant rules = variant_named(variant);
+    if (rules == Variant::OTHER) {
+        fault = "the variant ";
+        add_printable_excerpt(fault, variant);
+        fault += " is not played";
+        return false;
+    }
     const std::string_view fen = tag_value(game, "FEN");
     // Many files give a FEN without SetUp "1"; only SetUp "0" disowns it.
     if (game.tags.empty() || tag_value(game, "SetUp") == "0" ||
         (fen == "?" && tag_value(game, "SetUp") != "1")) {
         setup_board(start);
-    } else if (!board_from_fen(fen == "?" ? "" : fen, start, fault)) {
+        start.chess960 = rules == Variant::CHESS960;
+    } else if (!board_from_fen(fen == "?" ? "" : fen, start, fault, rules == Variant::CHESS960)) {
         if (fen == "?")
             fault = "SetUp \"1\" without a FEN tag";
         return false;
@@ -53,7 +62,7 @@ bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::str
         }
         HalfMove half_move;
         half_move.move = code_of(found.move);
-        half_move.flags = flags_of(found.move);
+        half_move.flags = flags_of(board, found.move);
         fill_numbers(pgn_move.values, board.side, clocks, half_move);
         table.half_moves.push_back(half_move);
         table.san.push_back(found.san);

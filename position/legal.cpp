@@ -171,25 +171,59 @@ void pawn_moves_to(Search& search, Square to) {
     }
 }
 
-bool castling_allowed(const Board& board, bool king_side) {
+// The bit of a castling right, WHITE_OO first, as Board::castling_rook
+// indexes them.
+std::size_t right_index(Colour side, bool king_side) {
+    return (side == WHITE ? 0U : 2U) + (king_side ? 0U : 1U);
+}
+
+// The castling move to that side when the rules allow it now. Under either
+// rules the king ends on the g or c file and the rook beside it; every
+// square they pass or land on is empty but for the two, and the king may
+// not stand in, pass through or land in check.
+bool castling_allowed(const Board& board, bool king_side, Move& move) {
     const Colour side = board.side;
     const int rank = side == WHITE ? 0 : 7;
-    const unsigned right = side == WHITE ? (king_side ? WHITE_OO : WHITE_OOO)
-                                         : (king_side ? BLACK_OO : BLACK_OOO);
-    const Square king = make_square(4, rank);
-    const Square rook = make_square(king_side ? 7 : 0, rank);
-    if ((board.castling & right) == 0 || !holds(board, king, KING, side) ||
-        !holds(board, rook, ROOK, side))
+    const std::size_t index = right_index(side, king_side);
+    const Square king = board.king[side];
+    if ((board.castling & (1U << index)) == 0 || king == NO_SQUARE || rank_of(king) != rank)
         return false;
-    for (int file = king_side ? 5 : 1; file < (king_side ? 7 : 4); ++file)
-        if (piece_on(board, make_square(file, rank)) != EMPTY)
+    const Square rook = make_square(board.castling_rook[index], rank);
+    if (!holds(board, king, KING, side) || !holds(board, rook, ROOK, side) ||
+        (file_of(rook) > file_of(king)) != king_side)
+        return false;
+    const int king_to = king_side ? 6 : 2;
+    const int rook_to = king_side ? 5 : 3;
+    const int low = std::min({file_of(king), file_of(rook), king_to, rook_to});
+    const int high = std::max({file_of(king), file_of(rook), king_to, rook_to});
+    for (int file = low; file <= high; ++file) {
+        const Square s = make_square(file, rank);
+        if (s != king && s != rook && piece_on(board, s) != EMPTY)
             return false;
-    // The king may not stand in, pass through or land in check.
+    }
+    // Without the rook, which may have shielded a square of the king's way.
+    Board bare = board;
+    clear_square(bare, rook);
     const Colour enemy = opponent_of(side);
-    for (int file = 4; file != (king_side ? 7 : 1); file += king_side ? 1 : -1)
-        if (is_attacked(board, make_square(file, rank), enemy))
+    const int step = king_to > file_of(king) ? 1 : -1;
+    for (int file = file_of(king);; file += step) {
+        if (is_attacked(bare, make_square(file, rank), enemy))
             return false;
+        if (file == king_to)
+            break;
+    }
+    move = {king, board.chess960 ? rook : make_square(king_to, rank), EMPTY};
     return true;
+}
+
+// Adds the castling moves onto `to`: the king's target square in standard
+// chess, the rook's square under Chess960 rules.
+void castling_moves_to(Search& search, Square to) {
+    for (const bool king_side : {true, false}) {
+        Move move{};
+        if (castling_allowed(search.board, king_side, move) && move.to == to)
+            search.list.push(move);
+    }
 }
 
 void stepper_moves_to(Search& search, Square to, Piece piece, const StepTable<8>& table) {
@@ -209,11 +243,8 @@ void slider_moves_to(Search& search, Square to, Piece piece, const RayTable& ray
 void king_moves_to(Search& search, Square to) {
     stepper_moves_to(search, to, KING, KING_FROM);
     const int rank = search.board.side == WHITE ? 0 : 7;
-    const Square king = make_square(4, rank);
-    if (to == make_square(6, rank) && castling_allowed(search.board, true))
-        search.list.push({king, to, EMPTY});
-    if (to == make_square(2, rank) && castling_allowed(search.board, false))
-        search.list.push({king, to, EMPTY});
+    if (!search.board.chess960 && rank_of(to) == rank && (file_of(to) == 6 || file_of(to) == 2))
+        castling_moves_to(search, to);
 }
 
 void clear(Board& board, Square s) {
@@ -222,8 +253,14 @@ void clear(Board& board, Square s) {
 }
 
 void add_legal_moves_to(Search& search, Piece piece, Square to) {
-    if (!is_on_board(to) || colour_on(search.board, to) == search.board.side)
+    if (!is_on_board(to))
         return;
+    if (colour_on(search.board, to) == search.board.side) {
+        // Under Chess960 rules the king castles onto its own rook.
+        if (piece == KING && search.board.chess960)
+            castling_moves_to(search, to);
+        return;
+    }
     switch (piece) {
     case PAWN:
         pawn_moves_to(search, to);
@@ -363,54 +400,69 @@ bool has_legal_move(const Board& board) {
     return false;
 }
 
+bool is_castling(const Board& board, Move move) {
+    if (is_null(move) || piece_on(board, move.from) != KING)
+        return false;
+    if (board.chess960)
+        return holds(board, move.to, ROOK, colour_on(board, move.from));
+    return std::abs(file_of(move.to) - file_of(move.from)) == 2;
+}
+
 void play_move(Board& board, Move move) {
-    const Piece piece = piece_on(board, move.from);
-    const Colour side = colour_on(board, move.from);
-    const int rank = rank_of(move.from);
+    const Colour side = board.side;
+    if (is_null(move)) {
+        board.en_passant = NO_SQUARE;
+    } else {
+        const Piece piece = piece_on(board, move.from);
+        const int rank = rank_of(move.from);
+        if (is_castling(board, move)) {
+            const bool king_side = file_of(move.to) > file_of(move.from);
+            clear_square(board, move.from);
+            clear(board, board.chess960 ? move.to : make_square(king_side ? 7 : 0, rank));
+            put_piece(board, make_square(king_side ? 6 : 2, rank), KING, side);
+            put_piece(board, make_square(king_side ? 5 : 3, rank), ROOK, side);
+        } else {
+            if (piece == PAWN && move.to == board.en_passant && file_of(move.to) != file_of(move.from) &&
+                piece_on(board, move.to) == EMPTY)
+                clear(board, make_square(file_of(move.to), rank));
+            put_piece(board, move.to, move.promotion != EMPTY ? move.promotion : piece, side);
+            clear_square(board, move.from);
+        }
 
-    if (piece == PAWN && move.to == board.en_passant && file_of(move.to) != file_of(move.from) &&
-        piece_on(board, move.to) == EMPTY)
-        clear(board, make_square(file_of(move.to), rank));
-    if (piece == KING && std::abs(file_of(move.to) - file_of(move.from)) == 2) {
-        const bool king_side = file_of(move.to) > file_of(move.from);
-        clear(board, make_square(king_side ? 7 : 0, rank));
-        put_piece(board, make_square(king_side ? 5 : 3, rank), ROOK, side);
+        // A right goes with the king, or with its rook's square when
+        // anything leaves or lands on it.
+        if (piece == KING)
+            board.castling &= side == WHITE ? ~unsigned{WHITE_OO | WHITE_OOO}
+                                            : ~unsigned{BLACK_OO | BLACK_OOO};
+        for (std::size_t k = 0; k < board.castling_rook.size(); ++k) {
+            const Square rook = make_square(board.castling_rook[k], k < 2 ? 0 : 7);
+            if (move.from == rook || move.to == rook)
+                board.castling &= ~(1U << k);
+        }
+        board.en_passant = piece == PAWN && std::abs(move.to - move.from) == 16
+                               ? (move.from + move.to) / 2
+                               : NO_SQUARE;
     }
-    put_piece(board, move.to, move.promotion != EMPTY ? move.promotion : piece, side);
-    clear_square(board, move.from);
-
-    // A right goes with the king, or with the rook's corner when anything
-    // leaves or lands on it.
-    if (piece == KING)
-        board.castling &= side == WHITE ? ~unsigned{WHITE_OO | WHITE_OOO}
-                                        : ~unsigned{BLACK_OO | BLACK_OOO};
-    for (const Square s : {move.from, move.to}) {
-        if (s == make_square(7, 0))
-            board.castling &= ~unsigned{WHITE_OO};
-        else if (s == make_square(0, 0))
-            board.castling &= ~unsigned{WHITE_OOO};
-        else if (s == make_square(7, 7))
-            board.castling &= ~unsigned{BLACK_OO};
-        else if (s == make_square(0, 7))
-            board.castling &= ~unsigned{BLACK_OOO};
-    }
-    board.en_passant = piece == PAWN && std::abs(move.to - move.from) == 16
-                           ? (move.from + move.to) / 2
-                           : NO_SQUARE;
     if (side == BLACK)
         ++board.fullmove;
     board.side = opponent_of(side);
     board.opponent = side;
 }
 
-MoveCode code_of(Move move) { return make_move(move.from, move.to); }
+MoveCode code_of(Move move) { return is_null(move) ? MoveCode{0} : make_move(move.from, move.to); }
 
 Move move_of(MoveCode code, MoveFlags flags) {
+    if ((flags & NULL_MOVE_BIT) != 0)
+        return NULL_MOVE;
     return {from_square(code), to_square(code),
             (flags & PROMOTION_BIT) != 0 ? static_cast<Piece>(flags & PROMOTION_PIECE_MASK) : EMPTY};
 }
 
-MoveFlags flags_of(Move move) {
+MoveFlags flags_of(const Board& board, Move move) {
+    if (is_null(move))
+        return NULL_MOVE_BIT;
+    if (board.chess960 && is_castling(board, move))
+        return CASTLING_BIT;
     return move.promotion == EMPTY ? MoveFlags{0}
                                    : static_cast<MoveFlags>(PROMOTION_BIT | move.promotion);
 }

@@ -75,17 +75,52 @@ bool place_pieces(std::string_view field, Board& board, std::string& why) {
     return true;
 }
 
+bool holds(const Board& board, Square s, Piece piece, Colour colour) {
+    const auto at = static_cast<std::size_t>(s);
+    return board.piece[at] == piece && board.colour[at] == colour;
+}
+
+// The castling field: KQkq, the rook's files (Shredder-FEN: HAha), or K and
+// Q meaning the outermost rook on that side of the king (X-FEN). A file
+// named, or a K or Q that is not the standard corner's, means Chess960.
+// A right whose king or rook is not there is dropped, as some files' FENs
+// keep rights the pieces no longer allow.
 bool read_castling(std::string_view field, Board& board, std::string& why) {
     board.castling = 0;
     if (field == "-")
         return true;
     for (const char c : field) {
-        const std::size_t at = std::string_view("KQkq").find(c);
-        if (at == std::string_view::npos) {
-            why = "the FEN's castling field is not K, Q, k, q or -";
+        const Colour colour = c >= 'a' ? BLACK : WHITE;
+        const char upper = static_cast<char>(c & ~0x20);
+        const int rank = colour == WHITE ? 0 : 7;
+        const Square king = board.king[colour];
+        const bool king_home = king != NO_SQUARE && rank_of(king) == rank;
+        int file = -1;
+        bool king_side = upper == 'K';
+        if (upper == 'K' || upper == 'Q') {
+            for (int f = king_side ? 7 : 0; king_home && f != file_of(king); f += king_side ? -1 : 1)
+                if (holds(board, make_square(f, rank), ROOK, colour)) {
+                    file = f;
+                    break;
+                }
+            if (file >= 0 && (file != (king_side ? 7 : 0) || file_of(king) != 4))
+                board.chess960 = true;
+        } else if (upper >= 'A' && upper <= 'H') {
+            file = upper - 'A';
+            board.chess960 = true;
+            if (!king_home || !holds(board, make_square(file, rank), ROOK, colour) || file == file_of(king))
+                file = -1;
+            else
+                king_side = file > file_of(king);
+        } else {
+            why = "the FEN's castling field is not KQkq, rook files or -";
             return false;
         }
-        board.castling |= 1U << at;
+        if (file < 0)
+            continue;
+        const auto index = static_cast<std::size_t>((colour == WHITE ? 0 : 2) + (king_side ? 0 : 1));
+        board.castling |= 1U << index;
+        board.castling_rook[index] = static_cast<std::int8_t>(file);
     }
     return true;
 }
@@ -115,27 +150,6 @@ bool is_playable(const Board& board, std::string& why) {
     return true;
 }
 
-// A rook or king that is not on its square cannot castle any more, which
-// some files' FENs do not say.
-void drop_impossible_castling(Board& board) {
-    const auto on = [&](int file, int rank, Piece piece, Colour colour) {
-        const auto s = static_cast<std::size_t>(make_square(file, rank));
-        return board.piece[s] == piece && board.colour[s] == colour;
-    };
-    if (!on(4, 0, KING, WHITE))
-        board.castling &= ~unsigned{WHITE_OO | WHITE_OOO};
-    if (!on(4, 7, KING, BLACK))
-        board.castling &= ~unsigned{BLACK_OO | BLACK_OOO};
-    if (!on(7, 0, ROOK, WHITE))
-        board.castling &= ~unsigned{WHITE_OO};
-    if (!on(0, 0, ROOK, WHITE))
-        board.castling &= ~unsigned{WHITE_OOO};
-    if (!on(7, 7, ROOK, BLACK))
-        board.castling &= ~unsigned{BLACK_OO};
-    if (!on(0, 7, ROOK, BLACK))
-        board.castling &= ~unsigned{BLACK_OOO};
-}
-
 // SAN with its marks taken off: "Nbd7", "exd8=Q", "O-O".
 std::string_view without_marks(std::string_view text) {
     while (!text.empty() && std::string_view("+#!?").find(text.back()) != std::string_view::npos)
@@ -144,6 +158,11 @@ std::string_view without_marks(std::string_view text) {
 }
 
 struct SanParts {
+    bool null = false;
+    // Both squares written out and no piece letter (g1f3, e2-e4): the piece
+    // is the one on the first square, and a king's move may be castling as
+    // UCI writes it.
+    bool coordinates = false;
     Piece piece = PAWN;
     Square to = NO_SQUARE;
     int from_file = -1;
@@ -153,7 +172,12 @@ struct SanParts {
 };
 
 bool parse_san(std::string_view text, SanParts& parts) {
+    if (text == "--" || text == "Z0" || text == "0000" || text == "@@@@") {
+        parts.null = true;
+        return true;
+    }
     text = without_marks(text);
+    const bool lettered = !text.empty() && piece_of_letter(text.front()) != EMPTY;
     if (text == "O-O" || text == "0-0" || text == "o-o") {
         parts.castling = 1;
         return true;
@@ -193,7 +217,8 @@ bool parse_san(std::string_view text, SanParts& parts) {
         parts.from_rank = text.front() - '1';
         text.remove_prefix(1);
     }
-    return text.empty() && (parts.promotion == EMPTY || parts.piece == PAWN);
+    parts.coordinates = !lettered && parts.from_file >= 0 && parts.from_rank >= 0;
+    return text.empty() && (parts.promotion == EMPTY || parts.piece == PAWN || parts.coordinates);
 }
 
 // The SAN of a legal move, given the legal moves of the same kind of piece
@@ -201,7 +226,7 @@ bool parse_san(std::string_view text, SanParts& parts) {
 std::string san_among(const Board& board, Move move, const MoveList& rivals) {
     const Piece piece = board.piece[static_cast<std::size_t>(move.from)];
     std::string san;
-    if (piece == KING && std::abs(file_of(move.to) - file_of(move.from)) == 2) {
+    if (is_castling(board, move)) {
         san = file_of(move.to) > file_of(move.from) ? "O-O" : "O-O-O";
     } else {
         const bool capture = board.piece[static_cast<std::size_t>(move.to)] != EMPTY ||
@@ -246,11 +271,12 @@ std::string san_among(const Board& board, Move move, const MoveList& rivals) {
 
 } // namespace
 
-bool board_from_fen(std::string_view fen, Board& board, std::string& why) {
+bool board_from_fen(std::string_view fen, Board& board, std::string& why, bool chess960) {
     board = Board{};
     setup_board(board);
     for (Square s = 0; s < SQUARE_COUNT; ++s)
         clear_square(board, s);
+    board.chess960 = chess960;
     const FenFields split = fields_of(fen);
     const std::array<std::string_view, 6>& fields = split.field;
     if (split.count < 4) {
@@ -267,7 +293,6 @@ bool board_from_fen(std::string_view fen, Board& board, std::string& why) {
     board.opponent = opponent_of(board.side);
     if (!read_castling(fields[2], board, why))
         return false;
-    drop_impossible_castling(board);
     board.en_passant = NO_SQUARE;
     if (fields[3] != "-") {
         if (fields[3].size() != 2 || !is_file_letter(fields[3][0]) ||
@@ -326,7 +351,8 @@ std::string fen_of(const Board& board) {
     std::string castling;
     for (std::size_t k = 0; k < 4; ++k)
         if ((board.castling & (1U << k)) != 0)
-            castling += "KQkq"[k];
+            castling += board.chess960 ? static_cast<char>((k < 2 ? 'A' : 'a') + board.castling_rook[k])
+                                       : "KQkq"[k];
     fen += castling.empty() ? "-" : castling;
     fen += ' ';
     if (board.en_passant == NO_SQUARE) {
@@ -357,12 +383,22 @@ SanResolution resolve_san(const Board& board, std::string_view text) {
     SanParts parts;
     if (!parse_san(text, parts))
         return {{}, SanProblem::UNREADABLE, {}};
+    if (parts.null)
+        return {NULL_MOVE, SanProblem::NONE, "--"};
     if (parts.castling != 0) {
         const int rank = board.side == WHITE ? 0 : 7;
+        const Square king = king_square(board, board.side);
+        const std::size_t right = (board.side == WHITE ? 0U : 2U) + (parts.castling == 1 ? 0U : 1U);
         parts.piece = KING;
-        parts.to = make_square(parts.castling == 1 ? 6 : 2, rank);
-        parts.from_file = 4;
+        parts.to = board.chess960 ? make_square(board.castling_rook[right], rank)
+                                  : make_square(parts.castling == 1 ? 6 : 2, rank);
+        parts.from_file = king != NO_SQUARE ? file_of(king) : 4;
         parts.from_rank = rank;
+    }
+    if (parts.coordinates) {
+        const Square from = make_square(parts.from_file, parts.from_rank);
+        if (board.colour[static_cast<std::size_t>(from)] == board.side)
+            parts.piece = board.piece[static_cast<std::size_t>(from)];
     }
     const MoveList candidates = legal_moves_to(board, parts.piece, parts.to);
     SanResolution found{{}, SanProblem::NO_SUCH_MOVE, {}};
@@ -371,9 +407,10 @@ SanResolution resolve_san(const Board& board, std::string_view text) {
             (parts.from_rank >= 0 && rank_of(move.from) != parts.from_rank) ||
             move.promotion != parts.promotion)
             continue;
-        // Castling is only ever named by its word: Kg1 is no castling.
-        const bool castles = parts.piece == KING && std::abs(file_of(move.to) - file_of(move.from)) == 2;
-        if (castles != (parts.castling != 0))
+        // Castling is named by its word, or in coordinates as UCI writes
+        // it: Kg1 is no castling.
+        const bool castles = is_castling(board, move);
+        if (castles ? parts.castling == 0 && !parts.coordinates : parts.castling != 0)
             continue;
         if (found.problem == SanProblem::NONE)
             return {{}, SanProblem::AMBIGUOUS, {}};
@@ -385,8 +422,21 @@ SanResolution resolve_san(const Board& board, std::string_view text) {
 }
 
 std::string san_of(const Board& board, Move move) {
+    if (is_null(move))
+        return "--";
     const Piece piece = board.piece[static_cast<std::size_t>(move.from)];
     return san_among(board, move, piece == PAWN ? MoveList{} : legal_moves_to(board, piece, move.to));
+}
+
+Variant variant_named(std::string_view tag) {
+    std::string name;
+    for (const char c : tag)
+        name += static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c);
+    if (name.empty() || name == "?" || name == "standard" || name == "chess" || name == "from position")
+        return Variant::STANDARD;
+    if (name == "chess960" || name == "chess 960" || name == "fischerandom" || name == "fischer random")
+        return Variant::CHESS960;
+    return Variant::OTHER;
 }
 
 } // namespace tavrik

@@ -11,6 +11,7 @@
 //   read PGN, never to judge a record;
 // - positions from FEN (board_from_fen, fen_of);
 // - standard algebraic notation (resolve_san, san_of);
+// - Chess960 castling and null moves for games read as PGN;
 // - play_pgn_game, which turns a game read as PGN into its starting Board
 //   and a MoveTable that the print run walks like a record's.
 #pragma once
@@ -55,6 +56,11 @@ struct Board {
     unsigned castling = 0;        // CastlingRight bits
     Square en_passant = NO_SQUARE; // the square a pawn just passed over
     std::int64_t fullmove = 1;    // the move number of the side to move
+    // Chess960 rules: castling is written as the king taking its own rook,
+    // and the rooks may start on any file; castling_rook holds the file of
+    // each right's rook, indexed by the right's bit (WHITE_OO first).
+    bool chess960 = false;
+    std::array<std::int8_t, 4> castling_rook{7, 0, 7, 0};
 };
 
 enum CastlingRight : unsigned {
@@ -93,6 +99,8 @@ ReplayFindings replay_half_move(Board& board, const MoveTable& table, std::int64
 // ---- Rules of chess, for games read as PGN ----
 
 // A plain aggregate, so that a MoveList costs nothing until filled.
+// Castling is the king's move: two files in standard chess (e1g1), onto
+// its own rook's square under Chess960 rules (e1h1), as UCI writes them.
 struct Move {
     Square from;
     Square to;
@@ -100,6 +108,10 @@ struct Move {
 
     friend bool operator==(const Move&, const Move&) = default;
 };
+
+// The side to move passes ("--" or "Z0" in PGN).
+constexpr Move NULL_MOVE{NO_SQUARE, NO_SQUARE, EMPTY};
+constexpr bool is_null(Move move) { return move.from == NO_SQUARE; }
 
 // Enough for any position: the most known is 218. Only the first `size`
 // moves are set.
@@ -134,26 +146,34 @@ bool has_legal_move(const Board& board);
 // square `to`, every promotion counted apart.
 MoveList legal_moves_to(const Board& board, Piece piece, Square to);
 
-// Plays a legal move: moves the piece, takes en passant, moves the rook
-// when the king castles, promotes, and keeps the castling rights, the en
-// passant square and the move number.
+// Whether the move, legal on the board, is castling.
+bool is_castling(const Board& board, Move move);
+
+// Plays a legal move or NULL_MOVE: moves the piece, takes en passant,
+// moves the rook when the king castles, promotes, and keeps the castling
+// rights, the en passant square and the move number.
 void play_move(Board& board, Move move);
 
-// The move code and flags a MoveTable holds for the move; its replay with
-// replay_half_move gives the position that play_move gives.
+// The move code and flags a MoveTable holds for the move, legal on the
+// board; its replay with replay_half_move gives the position that
+// play_move gives.
 MoveCode code_of(Move move);
-MoveFlags flags_of(Move move);
+MoveFlags flags_of(const Board& board, Move move);
 // And back: the move that a code and its flags hold.
 Move move_of(MoveCode code, MoveFlags flags);
 
 // The position of a FEN text. The six fields are pieces, side, castling,
 // en passant, half-move clock and move number; the last two may be
-// missing. Refuses positions the rules cannot play from: a side without
-// exactly one king, pawns on the first or last rank, the side not to move
-// in check. On refusal returns false and says why.
-bool board_from_fen(std::string_view fen, Board& board, std::string& why);
+// missing. Castling is KQkq, or names the rooks' files (Shredder-FEN,
+// HAha); a field that names a file, or a K or Q whose rook is not in the
+// corner (X-FEN), sets Chess960 rules, as does chess960. Refuses positions
+// the rules cannot play from: a side without exactly one king, pawns on
+// the first or last rank, the side not to move in check. On refusal
+// returns false and says why.
+bool board_from_fen(std::string_view fen, Board& board, std::string& why, bool chess960 = false);
 
-// The FEN of the position (half-move clock written as 0).
+// The FEN of the position (half-move clock written as 0); under Chess960
+// rules its castling field names the rooks' files.
 std::string fen_of(const Board& board);
 
 enum class SanProblem : std::uint8_t { NONE, UNREADABLE, NO_SUCH_MOVE, AMBIGUOUS };
@@ -168,21 +188,30 @@ struct SanResolution {
 };
 
 // The legal move that SAN text names in the position, and its standard
-// notation. Takes what real
-// files write: O-O and 0-0, promotion with or without '=', check, mate and
-// annotation marks, the moving square spelt out in full.
+// notation. Takes what real files write: O-O and 0-0, promotion with or
+// without '=', check, mate and annotation marks, the moving square spelt
+// out in full, moves in coordinate form (g1f3, e7e8q, Ng1-f3, and castling
+// as UCI writes it), and null moves (--, Z0, 0000, @@@@), which are
+// NULL_MOVE with the notation "--".
 SanResolution resolve_san(const Board& board, std::string_view text);
 
-// The standard notation of a legal move: Nbd7, exd6, e8=Q+, O-O-O#.
+// The standard notation of a legal move: Nbd7, exd6, e8=Q+, O-O-O#; "--"
+// for NULL_MOVE.
 std::string san_of(const Board& board, Move move);
+
+// How a game's Variant tag says to play it.
+enum class Variant : std::uint8_t { STANDARD, CHESS960, OTHER };
+Variant variant_named(std::string_view tag);
 
 struct PgnGame;
 
 // Plays the game's moves from its start (its FEN when SetUp is "1", else
-// the starting position) into the table: the move codes, the SAN, and the
+// the starting position), by Chess960 rules when its Variant tag or FEN
+// says so, into the table: the move codes, the SAN, and the
 // four numbers from the comments. Stops at the first move that cannot be
 // played, or before the first when the FEN is refused, and says why in
-// fault. Returns whether the whole game was played, fault then empty; the
+// fault; a game of another variant is not played at all. Returns whether
+// the whole game was played, fault then empty; the
 // fault string is the caller's so that a file of many games reuses it.
 bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::string& fault);
 

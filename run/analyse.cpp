@@ -169,14 +169,22 @@ std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool reco
     Board rules = start;
     for (std::int64_t i = table.first; i < table.end(); ++i) {
         const Move move = move_of(table.at(i).move, table.at(i).flags);
+        if (is_null(move)) {
+            std::fprintf(err, "tavrik-analyse: %s: move %s not analysed: a null move is no move to search\n",
+                         name, label_of(table, i).c_str());
+            play_move(board, move);
+            play_move(rules, move);
+            continue;
+        }
         // Read back from its FEN, the position is checked and its rights
         // pruned as the engine will take them.
         std::string why;
         Board position;
-        const bool playable = board_from_fen(fen_of(rules), position, why);
+        const bool playable = board_from_fen(fen_of(rules), position, why, rules.chess960);
         const bool legal = playable && (table.at(i).flags & INVALID_BIT) == 0 && is_legal(position, move);
         if (legal)
-            tasks.push_back({i, fen_of(position), coordinate_text(code_of(move), flags_of(move)), label_of(table, i)});
+            tasks.push_back({i, fen_of(position), coordinate_text(code_of(move), flags_of(position, move)),
+                             label_of(table, i)});
         const ReplayFindings findings = recorded ? replay_half_move(board, table, i) : 0;
         if (!recorded)
             play_move(board, move);
@@ -538,13 +546,14 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
         std::fclose(file);
     if (!read)
         return 1;
-    Board standard;
-    setup_board(standard);
-    if (!options.pgn_out && fen_of(start) != fen_of(standard)) {
-        std::fprintf(err, "tavrik-analyse: %s: the game starts from a set-up position, which a record "
-                          "cannot hold; use --pgn-out\n", name);
+    if (const std::string why = why_no_record(start, table); !options.pgn_out && !why.empty()) {
+        std::fprintf(err, "tavrik-analyse: %s: the game %s, which a record cannot hold; use --pgn-out\n", name,
+                     why.c_str());
         return 1;
     }
+    // The engine then takes castling as the king taking its own rook.
+    if (start.chess960)
+        options.uci_options.emplace_back("UCI_Chess960", "true");
 
     const std::vector<Task> tasks = tasks_of(table, start, !pgn, name, err);
     if (options.pgn_out && !pgn && static_cast<std::int64_t>(tasks.size()) != table.count()) {

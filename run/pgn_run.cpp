@@ -85,6 +85,20 @@ std::string one_line(std::string text) {
 
 } // namespace
 
+std::string why_no_record(const Board& start, const MoveTable& table) {
+    if (start.chess960)
+        return "is a Chess960 game";
+    Board standard;
+    setup_board(standard);
+    if (fen_of(start) != fen_of(standard))
+        return "starts from a set-up position";
+    for (std::int64_t i = table.first; i < table.end(); ++i)
+        if (table.at(i).flags & NULL_MOVE_BIT)
+            return "has a null move, " + std::to_string((i + 1) / 2) + (i % 2 == 0 ? "... " : " ") +
+                   move_text_of(table, i);
+    return {};
+}
+
 void write_record(const PgnGame& game, const MoveTable& table, Output& out) {
     const GameTitle title = title_of(game);
     put_text(out, one_line(title.white + " - " + title.black + ", " + event_and_date(game)));
@@ -202,11 +216,8 @@ int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::in
         report_pgn_game(err, pgn_name, game, fault);
         return 1;
     }
-    Board standard;
-    setup_board(standard);
-    if (fen_of(start) != fen_of(standard)) {
-        report_pgn_game(err, pgn_name, game,
-                    "starts from a set-up position, which a record cannot hold; print it as PGN");
+    if (const std::string why = why_no_record(start, table); !why.empty()) {
+        report_pgn_game(err, pgn_name, game, why + ", which a record cannot hold; print it as PGN");
         return 1;
     }
 

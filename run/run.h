@@ -111,6 +111,11 @@ bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::
 void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why,
                      const char* program = "tavrik");
 
+// Why a game played from start cannot be written as a record, to follow
+// "the game": "starts from a set-up position", "is a Chess960 game", "has a
+// null move, 12... --"; empty when it can.
+std::string why_no_record(const Board& start, const MoveTable& table);
+
 // A game as a record: the header lines "White - Black, Event, Date" and
 // the result, then its moves.
 void write_record(const PgnGame& game, const MoveTable& table, Output& out);

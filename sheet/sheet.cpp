@@ -227,8 +227,9 @@ void write_diagram(PageState& page, const Board& board, const MoveTable& table,
     const HalfMove& half_move = table.at(i);
     char* at = room_for(out, ROOM_BEFORE_MOVE);
     at = append(at, "L V moveto\n");
-    if (!table.san.empty()) {
-        // A SAN caption does not show the squares, so they come apart.
+    if (!table.san.empty() && (half_move.flags & NULL_MOVE_BIT) == 0) {
+        // A SAN caption does not show the squares, so they come apart; a
+        // null move has none to mark.
         at = append_number(at, from_square(half_move.move));
         *at++ = ' ';
         at = append_number(at, to_square(half_move.move));

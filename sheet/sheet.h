@@ -10,7 +10,8 @@
 // A sheet of games read as PGN adds two more procedures of the prologue:
 // each game starts on a new page with "(White) (Black) (details) T", its
 // title, and each caption, which then names the move in SAN, follows
-// "from to M", the squares of the move as numbers 0 (a1) to 63 (h8).
+// "from to M", the squares of the move as numbers 0 (a1) to 63 (h8),
+// unless the move is a null move ("--").
 #pragma once
 
 #include <cstddef>

@@ -174,6 +174,31 @@ TEST(Analyse, PgnGamesAreChosenAndStopWhereTheirMovesDo) {
     EXPECT_NE(pgn.result.out.find("\n7... Kd7 {+0.20/2 0.002s n=50} *\n"), std::string::npos) << pgn.result.out;
 }
 
+TEST(Analyse, Chess960IsAskedOfTheEngineAndNullMovesAreSkipped) {
+    const TempFile game("[Variant \"Chess960\"]\n[SetUp \"1\"]\n"
+                        "[FEN \"rk2r3/pppppppp/8/8/8/8/PPPPPPPP/RK2R3 w KQkq - 0 1\"]\n\n1. O-O -- 2. e4 *\n",
+                        ".pgn");
+    const TempFile log("");
+    const RunResult run = run_command({"env", "FAKE_ENGINE_LOG=" + log.path(), ANALYSE, "--engine",
+                                       ENGINES + "fixed-info", "--jobs", "1", "--pgn-out", game.path()});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "tavrik-analyse: " + game.path() + ": move 1... -- not analysed: a null move is no move to search\n");
+    EXPECT_NE(run.out.find("1. O-O {+0.20/2 0.002s n=50} -- 2. e4 {+0.20/2"), std::string::npos) << run.out;
+    const std::string said = read_file(log.path());
+    EXPECT_NE(said.find("setoption name UCI_Chess960 value true\n"), std::string::npos) << said;
+    // Castling as the king taking its own rook, the rights by the rooks' files.
+    EXPECT_NE(said.find("position fen rk2r3/pppppppp/8/8/8/8/PPPPPPPP/RK2R3 w EAea - 0 1\n"), std::string::npos)
+        << said;
+    EXPECT_NE(said.find("searchmoves b1e1\n"), std::string::npos) << said;
+    EXPECT_NE(said.find("position fen rk2r3/pppppppp/8/8/8/8/PPPPPPPP/R4RK1 w ea - 0 2\n"), std::string::npos)
+        << said;
+
+    const RunResult record = run_command({ANALYSE, "--engine", ENGINES + "fixed-info", game.path()});
+    EXPECT_EQ(record.status, 1);
+    EXPECT_EQ(record.err, "tavrik-analyse: " + game.path() + ": the game is a Chess960 game, which a record cannot "
+                          "hold; use --pgn-out\n");
+}
+
 TEST(Analyse, AFailingEngineEndsTheRunWithOneLineAndNoOutput) {
     struct Case {
         const char* engine;

@@ -151,6 +151,66 @@ TEST(PgnRun, RecordNeedsOneGameFromTheStartingPosition) {
     EXPECT_EQ(broken.err, "tavrik: standard input: game 1 (? - ?): move 2 Ke3: no such legal move\n");
 }
 
+TEST(PgnRun, NullMovesRepeatThePositionWithoutAMark) {
+    const std::string pgn = "[Variant \"Standard\"]\n\n1. e4 -- 2. Z0 (2. 0000 e5) e5 3. @@@@ Nc6 *\n";
+    const RunResult result = run_args_in_process(pgn, {"--pgn", "-"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    const std::vector<std::string> lines = lines_of(result.out);
+    const std::vector<std::string> boards = lines_starting(result.out, "C (");
+    ASSERT_EQ(boards.size(), 6U);
+    EXPECT_EQ(boards[1], boards[0]);
+    EXPECT_EQ(boards[2], boards[0]);
+    EXPECT_EQ(boards[4], boards[3]);
+    EXPECT_EQ(lines_starting(result.out, "R (").at(1), "R (1  ... -- score 0 time 0) show");
+    EXPECT_EQ(lines_starting(result.out, "R (").at(4), "R (3 -- score 0 time 0) show");
+    // Each of the three null moves' captions follows its cell's move-to,
+    // with no squares to mark between.
+    EXPECT_EQ(lines_starting(result.out, "L V moveto").size(), 6U);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.ends_with(" M"); }),
+              3);
+
+    const RunResult record = run_args_in_process(pgn, {"--to-record", "-"});
+    EXPECT_EQ(record.status, 1);
+    EXPECT_EQ(record.out, "");
+    EXPECT_EQ(record.err, "tavrik: standard input: game 1 (? - ?): has a null move, 1... --, which a record "
+                          "cannot hold; print it as PGN\n");
+}
+
+TEST(PgnRun, Chess960GamesCastleByTheirRules) {
+    // Kings on b1 and b8: white castles short across four files, black long
+    // with the king one file; a move in coordinates; the variant by name
+    // or by the FEN's rook files.
+    const std::string moves = "1. O-O O-O-O 2. e4 e8h8 3. Kh1 *\n";
+    const std::string fen = "rk2r3/pppppppp/8/8/8/8/PPPPPPPP/RK2R3 w ";
+    for (const std::string& tags : {"[Variant \"Fischer Random\"]\n[FEN \"" + fen + "KQkq - 0 1\"]\n",
+                                    "[FEN \"" + fen + "EAea - 0 1\"]\n"}) {
+        const RunResult result = run_args_in_process(tags + "[SetUp \"1\"]\n\n" + moves, {"--pgn", "-"});
+        EXPECT_EQ(result.status, 0) << tags;
+        EXPECT_EQ(result.err, "") << tags;
+        const std::vector<std::string> boards = lines_starting(result.out, "C (");
+        ASSERT_EQ(boards.size(), 5U) << tags;
+        EXPECT_EQ(boards[1], "C ('#[  krr   ;pppppppp;        ;        ;        ;        ;PPPPPPPP;R    RK ;]') show");
+        EXPECT_EQ(boards[4], "C ('#[  kr   r;pppppppp;        ;        ;    P   ;        ;PPPP PPP;R    R K;]') show");
+        const std::vector<std::string> captions = lines_starting(result.out, "R (");
+        EXPECT_EQ(captions[0], "R (1 O-O score 0 time 0) show");
+        EXPECT_EQ(captions[1], "R (1  ... O-O-O score 0 time 0) show");
+        EXPECT_EQ(captions[3], "R (2  ... Rh8 score 0 time 0) show");
+    }
+    // From the standard start, the king takes its own rook's square; a
+    // record cannot hold that.
+    const std::string start = "[Variant \"chess960\"]\n\n1. e4 e5 2. Nf3 Nf6 3. Bc4 Bc5 4. O-O *\n";
+    const RunResult standard = run_args_in_process(start, {"--pgn", "-"});
+    EXPECT_EQ(standard.status, 0);
+    EXPECT_NE(standard.out.find("4 7 M\nR (4 O-O score 0 time 0) show"), std::string::npos) << standard.out;
+    EXPECT_EQ(lines_starting(standard.out, "C (").back(),
+              "C ('#[rnbqk  r;pppp ppp;     n  ;  b p   ;  B P   ;     N  ;PPPP PPP;RNBQ RK ;]') show");
+    const RunResult record = run_args_in_process(start, {"--to-record", "-"});
+    EXPECT_EQ(record.status, 1);
+    EXPECT_EQ(record.err, "tavrik: standard input: game 1 (? - ?): is a Chess960 game, which a record cannot "
+                          "hold; print it as PGN\n");
+}
+
 // PGN that users get wrong: the status, what is printed, and the message.
 TEST(PgnRun, BadPgnIsReportedAndTheOtherGamesPrinted) {
     struct Case {
@@ -189,6 +249,11 @@ TEST(PgnRun, BadPgnIsReportedAndTheOtherGamesPrinted) {
         {"empty file", "", {}, 0, "the file holds 0 games\n"},
         {"game past the last", game + game, {"--game", "3"}, 0,
          "no game 3: the file holds 2 games\n"},
+        {"crazyhouse between two standard games",
+         game + "[White \"X\"]\n[Black \"Y\"]\n[Variant \"Crazyhouse\"]\n\n1. e4 d5 2. exd5 Qxd5 3. P@e4 *\n\n" + game, {},
+         8, "game 2 (X - Y): the variant Crazyhouse is not played\n"},
+        {"another variant, any name", "[Variant \"King of the Hill\"]\n\n1. e4 *\n[Variant \"From Position\"]\n\n1. e4 *\n",
+         {}, 1, "game 1 (? - ?): the variant King of the Hill is not played\n"},
         {"refused FEN", "[SetUp \"1\"]\n[FEN \"8/8/8/8/8/8/8/8 w - - 0 1\"]\n\n1. e4 *\n" + game, {}, 4,
          "game 1 (? - ?): the FEN's position has no white king\n"},
     };

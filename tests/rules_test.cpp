@@ -1,11 +1,13 @@
 // The rules of chess that PGN reading rests on: legal moves, FEN and SAN.
 #include <gtest/gtest.h>
 
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "position/position.h"
+#include "support.h"
 
 namespace tavrik {
 namespace {
@@ -280,6 +282,127 @@ TEST(San, MarksCheckAndMateAndReadsAnnotations) {
         EXPECT_EQ(resolved(board, text), "not a move in algebraic notation") << text;
     EXPECT_EQ(resolved(board, "Nf4"), "no such legal move");
     EXPECT_EQ(resolved(board, "e5"), "no such legal move");
+}
+
+TEST(San, ReadsMovesInCoordinateForm) {
+    Board start;
+    setup_board(start);
+    for (const char* text : {"g1f3", "Ng1-f3", "Ng1xf3", "g1-f3+"})
+        EXPECT_EQ(canonical(start, text), "Nf3") << text;
+    EXPECT_EQ(canonical(start, "e2-e4"), "e4");
+    EXPECT_EQ(canonical(start, "e2e4"), "e4");
+    EXPECT_EQ(resolved(start, "g1g3"), "no such legal move");
+    EXPECT_EQ(resolved(start, "e3e4"), "no such legal move"); // nothing on e3
+    const Board promoting = from_fen("3rk3/4P3/8/8/8/8/8/4K3 w - - 0 1");
+    EXPECT_EQ(canonical(promoting, "e7d8q"), "exd8=Q+");
+    EXPECT_EQ(canonical(promoting, "e7d8=N"), "exd8=N");
+    const Board queens = from_fen("4k3/3p4/8/8/8/8/8/3QK3 w - - 0 1");
+    EXPECT_EQ(canonical(queens, "Qd1xd7+"), "Qxd7+");
+    EXPECT_EQ(canonical(queens, "d1d7"), "Qxd7+");
+    // Castling as UCI writes it: the king's two steps, or under Chess960
+    // rules the king taking its own rook.
+    const Board castles = from_fen("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1");
+    EXPECT_EQ(canonical(castles, "e1g1"), "O-O");
+    EXPECT_EQ(canonical(castles, "e1c1"), "O-O-O");
+    EXPECT_EQ(resolved(castles, "e1h1"), "no such legal move");
+    const Board fischer = from_fen("r3k2r/8/8/8/8/8/8/R3K2R w HAha - 0 1");
+    EXPECT_EQ(canonical(fischer, "e1h1"), "O-O");
+    EXPECT_EQ(resolved(fischer, "O-O-O"), "e1a1");
+}
+
+TEST(San, NullMovesPassTheTurn) {
+    Board board = from_fen("4k3/8/8/3pP3/8/8/8/4K3 b - - 0 9");
+    for (const char* text : {"--", "Z0", "0000", "@@@@"}) {
+        const SanResolution found = resolve_san(board, text);
+        EXPECT_TRUE(found.problem == SanProblem::NONE && is_null(found.move) && found.san == "--") << text;
+    }
+    EXPECT_EQ(flags_of(board, NULL_MOVE), NULL_MOVE_BIT);
+    EXPECT_TRUE(is_null(move_of(code_of(NULL_MOVE), NULL_MOVE_BIT)));
+    play_move(board, NULL_MOVE);
+    EXPECT_EQ(fen_of(board), "4k3/8/8/3pP3/8/8/8/4K3 w - - 0 10");
+    Board passed = from_fen("4k3/8/8/3pP3/8/8/8/4K3 w - d6 0 1");
+    play_move(passed, NULL_MOVE); // the chance to take en passant is gone
+    EXPECT_EQ(fen_of(passed), "4k3/8/8/3pP3/8/8/8/4K3 b - - 0 1");
+}
+
+// Chess960 start positions and counts from the published tables.
+TEST(Chess960, PerftCountsOfPublishedPositionsAreExact) {
+    std::istringstream data(test::read_file(std::string(TAVRIK_SOURCE_DIR) + "/tests/data/chess960-perft.txt"));
+    int positions = 0;
+    for (std::string line; std::getline(data, line);) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::istringstream fields(line);
+        std::string fen;
+        std::getline(fields, fen, ';');
+        const Board board = from_fen(fen);
+        EXPECT_TRUE(board.chess960) << fen;
+        EXPECT_EQ(fen_of(board), fen);
+        std::string count;
+        // The fourth depth takes a while: only for the first few.
+        for (int depth = 1; std::getline(fields, count, ';') && (depth < 4 || positions < 3); ++depth)
+            EXPECT_EQ(perft(board, depth), std::stoull(count)) << fen << " depth " << depth;
+        ++positions;
+    }
+    EXPECT_EQ(positions, 20);
+}
+
+TEST(Chess960, CastlesToTheGAndCFilesFromAnySquares) {
+    // The move, and the back rank after it.
+    const auto castled = [](const std::string& fen, const char* word) -> std::string {
+        Board board = from_fen(fen);
+        const SanResolution found = resolve_san(board, word);
+        if (found.problem != SanProblem::NONE)
+            return san_problem_text(found.problem);
+        EXPECT_EQ(found.san, std::string(word));
+        std::string text = resolved(board, word);
+        play_move(board, found.move);
+        const std::string after = fen_of(board);
+        const std::size_t rank = board.side == BLACK ? after.rfind('/', after.find(' ')) + 1 : 0;
+        return text + " " + after.substr(rank, after.find_first_of("/ ", rank) - rank);
+    };
+    EXPECT_EQ(castled("r3k2r/8/8/8/8/8/8/1R2K1R1 w GBha - 0 1", "O-O"), "e1g1 1R3RK1");
+    EXPECT_EQ(castled("r3k2r/8/8/8/8/8/8/1R2K1R1 w GBha - 0 1", "O-O-O"), "e1b1 2KR2R1");
+    EXPECT_EQ(castled("1r2k1r1/8/8/8/8/8/8/R3K2R b HAgb - 0 1", "O-O"), "e8g8 1r3rk1");
+    EXPECT_EQ(castled("1r2k1r1/8/8/8/8/8/8/R3K2R b HAgb - 0 1", "O-O-O"), "e8b8 2kr2r1");
+    // The king already on its target, or the rook on its own.
+    EXPECT_EQ(castled("4k3/8/8/8/8/8/8/6KR w H - 0 1", "O-O"), "g1h1 5RK1");
+    EXPECT_EQ(castled("4k3/8/8/8/8/8/8/3RK3 w D - 0 1", "O-O-O"), "e1d1 2KR4");
+    EXPECT_EQ(castled("1k2r3/8/8/8/8/8/8/K7 b e - 0 1", "O-O"), "b8e8 5rk1");
+    // Blocked by a piece between, through an attacked square, out of
+    // check, or into a check that the castling rook itself had shielded.
+    EXPECT_EQ(castled("4k3/8/8/8/8/8/8/1RN1K1R1 w GB - 0 1", "O-O-O"), "no such legal move");
+    EXPECT_EQ(castled("4k3/8/8/8/8/8/8/1RN1K1R1 w GB - 0 1", "O-O"), "e1g1 1RN2RK1");
+    EXPECT_EQ(castled("4kr2/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "O-O"), "no such legal move");
+    EXPECT_EQ(castled("4kr2/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "O-O-O"), "e1b1 2KR2R1");
+    EXPECT_EQ(castled("4r2k/8/8/8/8/8/8/1R2K1R1 w GB - 0 1", "O-O-O"), "no such legal move");
+    EXPECT_EQ(castled("4k3/8/8/8/8/8/8/r1RK4 w C - 0 1", "O-O-O"), "no such legal move");
+    // A right goes when its rook moves; the other stays.
+    Board board = from_fen("1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1");
+    play_move(board, resolve_san(board, "Rg2").move);
+    EXPECT_EQ(fen_of(board), "1r2k1r1/8/8/8/8/8/6R1/1R2K3 b Bgb - 0 1");
+}
+
+TEST(Chess960, CastlingFieldsNameTheRooksInEitherForm) {
+    // X-FEN: K and Q are the outermost rooks; not in the corners, Chess960.
+    const Board x_fen = from_fen("1r2k1r1/8/8/8/8/8/8/1R2K1R1 w KQkq - 0 1");
+    EXPECT_TRUE(x_fen.chess960);
+    EXPECT_EQ(fen_of(x_fen), "1r2k1r1/8/8/8/8/8/8/1R2K1R1 w GBgb - 0 1");
+    EXPECT_EQ(fen_of(from_fen("1rr1k3/8/8/8/8/8/8/1RR1K3 w Qq - 0 1")), "1rr1k3/8/8/8/8/8/8/1RR1K3 w Bb - 0 1");
+    // The standard corners stay standard chess; Shredder-FEN never does.
+    const std::string standard = "r3k2r/8/8/8/8/8/8/R3K2R ";
+    EXPECT_FALSE(from_fen(standard + "w KQkq - 0 1").chess960);
+    EXPECT_TRUE(from_fen(standard + "w HAha - 0 1").chess960);
+    EXPECT_EQ(fen_of(from_fen(standard + "w HAha - 0 1")), standard + "w HAha - 0 1");
+    // A named file without its rook is dropped, like a K without one.
+    EXPECT_EQ(fen_of(from_fen("4k3/8/8/8/8/8/8/R3K3 w HAh - 0 1")), "4k3/8/8/8/8/8/8/R3K3 w A - 0 1");
+    Board board;
+    std::string why;
+    EXPECT_FALSE(board_from_fen("4k3/8/8/8/8/8/8/R3K3 w KX - 0 1", board, why));
+    EXPECT_NE(why.find("castling field"), std::string::npos) << why;
+    // Chess960 asked for: the standard start castles the king onto its rook.
+    ASSERT_TRUE(board_from_fen("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", board, why, true));
+    EXPECT_EQ(fen_of(board), "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w HAha - 0 1");
 }
 
 } // namespace
