@@ -26,6 +26,7 @@ bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::str
     const std::string_view variant = tag_value(game, "Variant");
     const Variant rules = variant_named(variant);
     if (rules == Variant::OTHER) {
+        setup_board(start); // a start of some position all the same, for the caller
         fault = "the variant ";
         add_printable_excerpt(fault, variant);
         fault += " is not played";

@@ -120,6 +120,7 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
     PgnReader reader(pgn);
     Output output(out);
     PageState page;
+    page.layout = args.view.layout;
     PgnGame game;
     MoveTable table;
     Board start;
@@ -139,10 +140,15 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
         // A game refused before its first move has nothing to show.
         if (!whole && table.count() == 0)
             return;
-        if (!begun)
-            begin_sheet(output);
+        if (!begun) {
+            begin_sheet(output, args.view.layout);
+            if (args.view.flip && !args.view.player)
+                write_view(true, output);
+        }
         begun = true;
         begin_game(page, title_of(game), output);
+        if (args.view.player)
+            write_view(seen_from_black(tag_value(game, "White"), tag_value(game, "Black"), args.view), output);
         print_game(table, start, args.range, page, output);
     };
 

@@ -1,4 +1,5 @@
 // The entry and the print run.
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <cstdlib>
@@ -21,14 +22,18 @@ constexpr const char* USAGE = "Usage: tavrik file [start [end] ] \n";
 
 constexpr const char* HELP =
     "Usage: tavrik file [start [end] ] \n"
-    "       tavrik [--pgn] [--game N] file [start [end] ]\n"
+    "       tavrik [--pgn] [--game N] [--flip] [--player NAME] [--layout 3x6|2x3] file [start [end] ]\n"
     "       tavrik --to-record [--game N] file.pgn\n"
     "Writes a PostScript page body of diagram sheets, one board per half-move,\n"
     "from white's move start up to, not including, white's move end.\n"
-    "  file          a record, or PGN when its name ends in .pgn; - is standard input\n"
-    "  --pgn         read the file as PGN whatever its name\n"
-    "  --game N      only the Nth game of a PGN file\n"
-    "  --to-record   write one game of a PGN file as a record instead\n"
+    "  file            a record, or PGN when its name ends in .pgn; - is standard input\n"
+    "  --pgn           read the file as PGN whatever its name\n"
+    "  --game N        only the Nth game of a PGN file\n"
+    "  --flip          draw every board from black's side\n"
+    "  --player NAME   draw each game from the side of the player named NAME (any case;\n"
+    "                  a record's players are its first line's \"White - Black, ...\")\n"
+    "  --layout 2x3    six larger diagrams a page, two a row; 3x6 (the default) is 18\n"
+    "  --to-record     write one game of a PGN file as a record instead\n"
     "  --help, --version\n";
 
 int write_message(std::string_view text, std::FILE* out, std::FILE* err, int status) {
@@ -48,8 +53,22 @@ struct Options {
     bool to_record = false;
     bool help = false;
     std::optional<std::int64_t> game;
+    ViewArgs view;
     std::vector<const char*> words; // file, start, end
 };
+
+// The value of an option written "--name value" or "--name=value";
+// nullptr when it has none.
+const char* option_value(std::string_view arg, std::string_view name, int argc, const char* const argv[],
+                         int& k) {
+    if (arg == name)
+        return k + 1 < argc ? argv[++k] : nullptr;
+    return argv[k] + name.size() + 1;
+}
+
+bool names_option(std::string_view arg, std::string_view name) {
+    return arg == name || (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=');
+}
 
 // Options may stand anywhere; "-", "-3" and anything after "--" are words.
 // Returns an empty string, or what is wrong.
@@ -67,8 +86,21 @@ std::string parse_options(int argc, const char* const argv[], Options& options) 
             options.pgn = true;
         } else if (arg == "--to-record") {
             options.to_record = true;
-        } else if (arg == "--game" || arg.substr(0, 7) == "--game=") {
-            const char* value = arg == "--game" ? (k + 1 < argc ? argv[++k] : nullptr) : argv[k] + 7;
+        } else if (arg == "--flip") {
+            options.view.flip = true;
+        } else if (names_option(arg, "--player")) {
+            const char* value = option_value(arg, "--player", argc, argv, k);
+            if (value == nullptr || *value == '\0')
+                return "--player needs a name";
+            options.view.player = value;
+        } else if (names_option(arg, "--layout")) {
+            const char* value = option_value(arg, "--layout", argc, argv, k);
+            const std::string_view layout = value != nullptr ? value : "";
+            if (layout != "3x6" && layout != "2x3")
+                return "--layout takes 3x6 or 2x3, not '" + std::string(layout) + "'";
+            options.view.layout = layout == "2x3" ? Layout::GRID_2X3 : Layout::GRID_3X6;
+        } else if (names_option(arg, "--game")) {
+            const char* value = option_value(arg, "--game", argc, argv, k);
             if (value == nullptr)
                 return "--game needs a game number";
             char* end = nullptr;
@@ -89,8 +121,8 @@ int run_on(std::FILE* file, const char* name, const Options& options, const Rang
     if (options.to_record)
         return write_record_run(file, name, options.game, out, err);
     if (options.pgn)
-        return print_pgn_run(file, name, PgnArgs{range, options.game}, out, err);
-    return print_run(file, name, range, out, err);
+        return print_pgn_run(file, name, PgnArgs{range, options.game, options.view}, out, err);
+    return print_run(file, name, range, out, err, options.view);
 }
 
 } // namespace
@@ -151,8 +183,19 @@ void print_game(const MoveTable& table, const Board& start, const RangeArgs& arg
         print_half_move(table, range, i, board, page, out);
 }
 
+bool seen_from_black(std::string_view white, std::string_view black, const ViewArgs& view) {
+    if (!view.player)
+        return view.flip;
+    const auto holds = [&](std::string_view field) {
+        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+        return std::search(field.begin(), field.end(), view.player->begin(), view.player->end(),
+                           [&](char a, char b) { return fold(a) == fold(b); }) != field.end();
+    };
+    return !holds(white) && holds(black);
+}
+
 int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
-              std::FILE* out, std::FILE* err) {
+              std::FILE* out, std::FILE* err, const ViewArgs& view) {
     MoveTable table;
     // Read before writing anything, so that an unreadable record leaves
     // standard output empty.
@@ -164,8 +207,15 @@ int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
     Board start;
     setup_board(start);
     PageState page;
+    page.layout = view.layout;
     Output output(out);
-    begin_sheet(output);
+    begin_sheet(output, view.layout);
+    // "White - Black, event, date": the players stand before the first comma.
+    const std::string_view header = table.headers.empty() ? std::string_view() : table.headers[0];
+    const std::string_view players = header.substr(0, header.find(", "));
+    const std::size_t dash = players.find(" - ");
+    if (seen_from_black(players.substr(0, dash), dash == std::string_view::npos ? "" : players.substr(dash + 3), view))
+        write_view(true, output);
     // Two threads gain only on a long walk: each replays the other's
     // stretches, and the second starts and stops.
     constexpr std::int64_t SHORTEST_SHARED_WALK = 8192;

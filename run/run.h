@@ -29,6 +29,19 @@ struct RangeArgs {
     std::optional<std::int64_t> end_move;
 };
 
+// How the boards are shown: --flip draws every board from black's side,
+// --player NAME each game from the side of the player NAME names (white's
+// where NAME did not play), --layout 2x3 six larger diagrams a page.
+struct ViewArgs {
+    bool flip = false;
+    std::optional<std::string> player;
+    Layout layout = Layout::GRID_3X6;
+};
+
+// Whether a game of these players is seen from black's side: the player's
+// name holds `name` in any case and the White name does not.
+bool seen_from_black(std::string_view white, std::string_view black, const ViewArgs& view);
+
 // Half-move indexes: the diagrams are drawn for start <= i < end.
 struct HalfMoveRange {
     std::int64_t start = 1;
@@ -53,8 +66,8 @@ void print_half_move(const MoveTable& table, const HalfMoveRange& range, std::in
 void print_game(const MoveTable& table, const Board& start, const RangeArgs& args, PageState& page,
                 Output& out);
 
-// The page after that many diagrams on a fresh one.
-PageState page_after_diagrams(std::int64_t diagrams);
+// The page after that many diagrams on a fresh one of the layout.
+PageState page_after_diagrams(std::int64_t diagrams, Layout layout = Layout::GRID_3X6);
 
 // print_game for a long game: this thread and a second one write
 // stretches of it at once, and this one passes them on in order, so that
@@ -67,12 +80,15 @@ std::int64_t print_game_on_two_threads(const MoveTable& table, const Board& star
 // One whole run over an open record: read it, replay it, write the sheet to
 // out. Problems go to err as "tavrik: ..." lines. Returns the exit status:
 // 0 when the record was read and all output was written, 1 otherwise.
+// A record's players are those of its first header line, "White -
+// Black, ...".
 int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
-              std::FILE* out, std::FILE* err);
+              std::FILE* out, std::FILE* err, const ViewArgs& view = {});
 
 struct PgnArgs {
     RangeArgs range;
     std::optional<std::int64_t> game; // print only this game, from 1
+    ViewArgs view;
 };
 
 // One game as print_pgn_run played it, before its pages are written; fault

@@ -43,13 +43,14 @@ struct alignas(128) Slot {
 };
 
 struct SharedWalk {
-    SharedWalk(const MoveTable& table_, const HalfMoveRange& range_)
-        : table(table_), range(range_),
+    SharedWalk(const MoveTable& table_, const HalfMoveRange& range_, Layout layout_)
+        : table(table_), range(range_), layout(layout_),
           stretches(std::max<std::int64_t>(0, range.end - table.first + STRETCH - 1) / STRETCH),
           states(static_cast<std::size_t>(stretches)), slots(SLOTS) {}
 
     const MoveTable& table;
     HalfMoveRange range;
+    Layout layout;
     std::int64_t stretches;
     std::atomic<std::int64_t> next_taken{0};
     std::atomic<std::int64_t> next_passed{0};
@@ -100,7 +101,7 @@ void write_stretch(SharedWalk& walk, std::int64_t k, Walker& walker, Output& out
         for (std::int64_t i = stretch_begin(walk, walker.at); i < stretch_end(walk, walker.at); ++i)
             replay_half_move(walker.board, walk.table, i);
     const std::int64_t begin = stretch_begin(walk, k);
-    PageState page = page_after_diagrams(std::max<std::int64_t>(0, begin - walk.range.start));
+    PageState page = page_after_diagrams(std::max<std::int64_t>(0, begin - walk.range.start), walk.layout);
     for (std::int64_t i = begin; i < stretch_end(walk, k); ++i)
         print_half_move(walk.table, walk.range, i, walker.board, page, out);
     walker.at = k + 1;
@@ -171,11 +172,12 @@ struct LetHelperGo {
 
 } // namespace
 
-PageState page_after_diagrams(std::int64_t diagrams) {
+PageState page_after_diagrams(std::int64_t diagrams, Layout layout) {
     PageState page;
+    page.layout = layout;
     if (diagrams > 0) {
-        page.boards_on_page = static_cast<int>((diagrams - 1) % BOARDS_PER_PAGE) + 1;
-        page.boards_in_row = static_cast<int>(diagrams % BOARDS_PER_ROW);
+        page.boards_on_page = static_cast<int>((diagrams - 1) % boards_per_page(layout)) + 1;
+        page.boards_in_row = static_cast<int>(diagrams % boards_per_row(layout));
     }
     return page;
 }
@@ -187,7 +189,7 @@ std::int64_t print_game_on_two_threads(const MoveTable& table, const Board& star
         print_game(table, start, args, page, out);
         return 0;
     }
-    SharedWalk walk(table, range);
+    SharedWalk walk(table, range, page.layout);
 
     Walker walker{start};
     {
@@ -227,7 +229,7 @@ std::int64_t print_game_on_two_threads(const MoveTable& table, const Board& star
             }
         }
     }
-    page = page_after_diagrams(std::max<std::int64_t>(0, range.end - range.start));
+    page = page_after_diagrams(std::max<std::int64_t>(0, range.end - range.start), page.layout);
     return walk.helper_wrote;
 }
 

@@ -206,7 +206,13 @@ std::string postscript_escaped(std::string_view text) {
     return out;
 }
 
-void begin_sheet(Output& out) { put_text(out, "/V 11 72 mul def /L 60 def\n"); }
+void begin_sheet(Output& out, Layout layout) {
+    put_text(out, "/V 11 72 mul def /L 60 def\n");
+    if (layout == Layout::GRID_2X3)
+        put_text(out, "(2x3) Layout\n");
+}
+
+void write_view(bool flipped, Output& out) { put_text(out, flipped ? "true Flip\n" : "false Flip\n"); }
 
 void write_findings(ReplayFindings findings, const MoveTable& table, std::int64_t i,
                     Output& out) {
@@ -220,7 +226,7 @@ void write_findings(ReplayFindings findings, const MoveTable& table, std::int64_
 
 void write_diagram(PageState& page, const Board& board, const MoveTable& table,
                    std::int64_t i, Output& out) {
-    if (page.boards_on_page == BOARDS_PER_PAGE)
+    if (page.boards_on_page == boards_per_page(page.layout))
         new_page(page, out);
     ++page.boards_on_page;
 
@@ -251,8 +257,10 @@ void write_diagram(PageState& page, const Board& board, const MoveTable& table,
     at = append(at, BOARD_PREFIX);
     at = append(at, std::string_view(board.letters.data(), board.letters.size()));
     at = append(at, BOARD_SUFFIX);
-    if (++page.boards_in_row == BOARDS_PER_ROW) {
-        at = append(at, "/V V 120 sub def /L 60 def\n");
+    if (++page.boards_in_row == boards_per_row(page.layout)) {
+        // The larger boards' rows stand further apart, in the body's units.
+        at = append(at, page.layout == Layout::GRID_2X3 ? "/V V 180 sub def /L 60 def\n"
+                                                        : "/V V 120 sub def /L 60 def\n");
         page.boards_in_row = 0;
     } else {
         at = append(at, "/L 160 L add def\n");

@@ -30,6 +30,14 @@ namespace tavrik {
 constexpr int BOARDS_PER_ROW = 3;
 constexpr int BOARDS_PER_PAGE = 18;
 
+// How the diagrams stand on a page: three a row and six rows, or two a
+// row and three rows of boards that the prologue draws half as large
+// again. The body of the second says so with "(2x3) Layout" at its start.
+enum class Layout : std::uint8_t { GRID_3X6, GRID_2X3 };
+
+constexpr int boards_per_row(Layout layout) { return layout == Layout::GRID_2X3 ? 2 : BOARDS_PER_ROW; }
+constexpr int boards_per_page(Layout layout) { return layout == Layout::GRID_2X3 ? 6 : BOARDS_PER_PAGE; }
+
 // Large chunks for large sheets. A fuzzing build, which makes thousands
 // of short runs a second, takes a small buffer (TAVRIK_OUTPUT_BUFFER_KIB):
 // a large one costs it a mapping of fresh memory every run.
@@ -86,6 +94,7 @@ struct PageState {
     int boards_on_page = 0;
     int boards_in_row = 0;
     bool titled = false; // the page holds a game's title
+    Layout layout = Layout::GRID_3X6;
 };
 
 // What a game's title line shows: "White - Black, details".
@@ -107,8 +116,13 @@ std::string board_text(const Board& board);
 // parentheses get a backslash before them.
 std::string postscript_escaped(std::string_view text);
 
-// Writes the opening line, which puts the first row at the top of a page.
-void begin_sheet(Output& out);
+// Writes the opening line, which puts the first row at the top of a page,
+// and the page's layout where it is not the usual one.
+void begin_sheet(Output& out, Layout layout = Layout::GRID_3X6);
+
+// Writes "true Flip" or "false Flip": the boards that follow are drawn
+// from black's side or from white's.
+void write_view(bool flipped, Output& out);
 
 // Writes one line per finding of the replay of half-move i:
 //   "Illegal move - i e1e2 " the target holds a piece that is not the

@@ -211,6 +211,34 @@ TEST(PgnRun, Chess960GamesCastleByTheirRules) {
                           "hold; print it as PGN\n");
 }
 
+// Which side each game is seen from: a "Flip" line after its title with
+// --player, one at the start with --flip, none without either.
+TEST(PgnRun, PlayerAndFlipTurnTheGamesTheyName) {
+    const auto views = [](const std::vector<std::string>& options) {
+        std::vector<std::string> args = {"--pgn", "-"};
+        args.insert(args.begin(), options.begin(), options.end());
+        const RunResult result = run_args_in_process(TWO_GAMES, args);
+        EXPECT_EQ(result.status, 0);
+        std::string seen;
+        for (const std::string& line : lines_of(result.out))
+            if (line.ends_with(" Flip"))
+                seen += line.substr(0, line.find(' ')) + " ";
+        return seen;
+    };
+    EXPECT_EQ(views({}), "");
+    EXPECT_EQ(views({"--flip"}), "true ");
+    EXPECT_EQ(views({"--player", "BORIS"}), "true false ");
+    EXPECT_EQ(views({"--player=ann", "--flip"}), "false true ");
+    EXPECT_EQ(views({"--player", "Carla"}), "false false ");
+    // A record's players are its first line's "White - Black".
+    const std::string match = "Anna Ames - Boris Berg, Club, 2026.12.01\n1-0\ne2e4 1 1 1 1\n";
+    EXPECT_EQ(run_args_in_process(match, {"--player", "berg", "-"}).out.find("\ntrue Flip\nL V moveto\n"),
+              std::string("/V 11 72 mul def /L 60 def").size());
+    for (const char* name : {"anna", "Club", "nobody"})
+        EXPECT_EQ(run_args_in_process(match, {"--player", name, "-"}).out.find("true Flip"), std::string::npos)
+            << name;
+}
+
 // PGN that users get wrong: the status, what is printed, and the message.
 TEST(PgnRun, BadPgnIsReportedAndTheOtherGamesPrinted) {
     struct Case {
@@ -344,7 +372,7 @@ TEST(PgnRun, OptionsAreCheckedAndHelpListsThem) {
     const RunResult help = run_args_in_process("", {"--help"});
     EXPECT_EQ(help.status, 0);
     EXPECT_EQ(help.out.rfind("Usage: tavrik file [start [end] ] \n", 0), 0U);
-    for (const char* option : {"--pgn", "--game N", "--to-record"})
+    for (const char* option : {"--pgn", "--game N", "--to-record", "--flip", "--player NAME", "--layout 2x3"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
 
     const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
@@ -353,6 +381,8 @@ TEST(PgnRun, OptionsAreCheckedAndHelpListsThem) {
         {{"--pgn", "-", "--game"}, "tavrik: --game needs a game number\n"},
         {{"--no-such", "-"}, "tavrik: unknown option '--no-such'\n"},
         {{"--game", "1", "-"}, "tavrik: --game chooses a game of a PGN file\n"},
+        {{"--pgn", "--layout", "4x4", "-"}, "tavrik: --layout takes 3x6 or 2x3, not '4x4'\n"},
+        {{"--pgn", "-", "--player"}, "tavrik: --player needs a name\n"},
     };
     for (const auto& [args, message] : wrong) {
         const RunResult result = run_args_in_process(TWO_GAMES, args);

@@ -361,13 +361,17 @@ TEST(TavrikPdf, RefusesOptionsItDoesNotKnow) {
     const std::string pdf = scratch_pdf();
     std::remove(pdf.c_str());
     const std::string usage =
-        "Usage: tavrik-pdf [--pgn] [--game N] [--no-graphs] [--no-eval-bar] file [start [end] ] [-o FILE] "
-        "[-p PAPER]\n";
+        "Usage: tavrik-pdf [--pgn] [--game N] [--no-graphs] [--no-eval-bar] [--flip] [--player NAME] "
+        "[--layout 3x6|2x3] file [start [end] ] [-o FILE] [-p PAPER]\n";
     const RunResult misspelt = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"--no-graph"});
     EXPECT_EQ(misspelt.status, 1);
     EXPECT_EQ(misspelt.err, "tavrik-pdf: unknown option '--no-graph'\n" + usage);
     EXPECT_NE(::access(pdf.c_str(), F_OK), 0);
     EXPECT_EQ(make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"-x"}).status, 1);
+    const RunResult layout = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"--layout", "4x4"});
+    EXPECT_EQ(layout.status, 1);
+    EXPECT_EQ(layout.err, "tavrik-pdf: --layout takes 3x6 or 2x3, not '4x4'\n" + usage);
+    EXPECT_NE(::access(pdf.c_str(), F_OK), 0);
     // Negative numbers are still move numbers.
     const RunResult negative = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"-3", "-1", "--no-graphs"});
     EXPECT_EQ(negative.status, 0);
@@ -629,6 +633,111 @@ TEST(TavrikPdf, WritesToStandardOutputWithoutAnOption) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out.rfind("%PDF-", 0), 0U);
     EXPECT_NE(result.out.find("%%EOF"), std::string::npos);
+}
+
+} // namespace
+} // namespace tavrik
+
+namespace tavrik {
+namespace {
+
+// The luminance of the k-th diagram's bar at a fraction of its height,
+// from its foot.
+double bar_luminance(const Page& page, int k, double fraction) {
+    return page.at(board_left(k) + 8 * SQUARE + 4, board_bottom(k) + fraction * 8 * SQUARE).luminance();
+}
+
+TEST(View, FlippedBoardsShowRankOneAtTheTopAndTheirBarsTurned) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    // White +2.00 after 1. e2e4: white's share of the bar is three quarters.
+    const TempFile record(record_text({"e2e4 200 1 1 5"}));
+    for (const bool flipped : {false, true}) {
+        SCOPED_TRACE(flipped);
+        ASSERT_EQ(make_pdf(record.path(), pdf, flipped ? std::vector<std::string>{"--flip"}
+                                                       : std::vector<std::string>{}).status, 0);
+        const Page page = first_page(pdf);
+        // The top right corner holds a1's white rook, or h8's black one;
+        // e2, marked, stands where d7 would.
+        EXPECT_EQ(page.square(0, "h8").luminance() > 0.85, flipped);
+        EXPECT_EQ(page.square(0, "h8").luminance() < 0.2, !flipped);
+        const Rgb marked = page.square(0, flipped ? "d7" : "e2");
+        EXPECT_GT(marked.r - marked.b, 0.35);
+        EXPECT_LT(page.square(0, flipped ? "e2" : "d7").r - page.square(0, flipped ? "e2" : "d7").b, 0.35);
+        // White's part of the bar on white's side.
+        EXPECT_EQ(bar_luminance(page, 0, 0.1) > 0.8, !flipped);
+        EXPECT_EQ(bar_luminance(page, 0, 0.9) > 0.8, flipped);
+        EXPECT_NEAR(bar_share(page, 0), expected_share(200), 0.02);
+    }
+    std::remove(pdf.c_str());
+}
+
+TEST(View, PlayerTurnsTheGamesOfBlack) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    // Skill 3 has black in the first game and white in the second, whose
+    // first diagram stands on the fifth page; "engine" plays in neither.
+    const std::string pgn = SOURCE + "/examples/self-play.pgn";
+    for (const auto& [name, turned] : std::vector<std::pair<std::string, std::vector<bool>>>{
+             {"SKILL 3", {true, false}}, {"engine", {false, false}}}) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(make_pdf(pgn, pdf, {"--player", name}).status, 0);
+        for (const int n : {1, 5})
+            EXPECT_EQ(page_of(pdf, n).square(0, "h8").luminance() > 0.85, turned[n == 5 ? 1 : 0]) << n;
+    }
+    const TempFile second("[White \"Anna\"]\n[Black \"Boris\"]\n\n1. e4 *\n\n"
+                          "[White \"Boris\"]\n[Black \"Anna\"]\n\n1. e4 *\n", ".pgn");
+    ASSERT_EQ(make_pdf(second.path(), pdf, {"--player", "anna", "--no-graphs"}).status, 0);
+    EXPECT_LT(page_of(pdf, 1).square(0, "h8").luminance(), 0.2);
+    EXPECT_GT(page_of(pdf, 2).square(0, "h8").luminance(), 0.85);
+    std::remove(pdf.c_str());
+}
+
+TEST(View, LargeLayoutHoldsSixLargerBoardsInReadingOrder) {
+    REQUIRE_RENDERING();
+    const std::string pdf = scratch_pdf();
+    // Each move lands on a square of its own: the marks tell the diagrams
+    // apart.
+    const TempFile record(record_text({"e2e4 1 1 1 1 e7e5 1 1 1 1", "d2d4 1 1 1 1 d7d5 1 1 1 1",
+                                       "g1f3 1 1 1 1 b8c6 1 1 1 1", "c2c4 1 1 1 1"}));
+    ASSERT_EQ(make_pdf(record.path(), pdf, {"--layout", "2x3"}).status, 0);
+    EXPECT_EQ(page_count(pdf), 3); // six, one, and the graph page
+    const Page page = first_page(pdf);
+    constexpr double SCALE = 1.5;
+    // The body's grid, scaled about its top left, (60, 800).
+    const auto square = [&](int k, const char* name, double u = 0.5, double v = 0.5) {
+        const double left = 60 + SCALE * 160 * (k % 2);
+        const double bottom = 800 - SCALE * (800 - (792 - 180.0 * (k / 2) - 100));
+        return page.at(left + CENTRE_X + (name[0] - 'a' + u) * SCALE * SQUARE,
+                       bottom + CENTRE_Y + (name[1] - '1' + v) * SCALE * SQUARE);
+    };
+    const std::vector<const char*> targets = {"e4", "e5", "d4", "d5", "f3", "c6"};
+    for (int k = 0; k < 6; ++k) {
+        SCOPED_TRACE(k);
+        // Off the piece, near the square's edge: marked yellow.
+        const Rgb target = square(k, targets[static_cast<std::size_t>(k)], 0.08, 0.92);
+        EXPECT_GT(target.r - target.b, 0.35);
+        EXPECT_LT(square(k, "a3").luminance(), 0.75); // dark
+        EXPECT_GT(square(k, "b3").luminance(), 0.85); // light
+    }
+    std::remove(pdf.c_str());
+}
+
+TEST(CleanPdf, PopplerRendersEveryPageWithoutAWarning) {
+    REQUIRE_RENDERING();
+    if (!have("pdftoppm"))
+        GTEST_SKIP() << "needs pdftoppm (poppler-utils)";
+    const std::string pdf = scratch_pdf();
+    for (const std::vector<std::string>& options :
+         {std::vector<std::string>{}, std::vector<std::string>{"--layout", "2x3", "--flip"}}) {
+        ASSERT_EQ(make_pdf(SOURCE + "/examples/club-match.rec", pdf, options).status, 0);
+        for (const char* dpi : {"72", "300", "600"}) {
+            const RunResult render = run_command({"pdftoppm", "-r", dpi, "-f", "1", "-l", "2", pdf}, "", "> /dev/null");
+            EXPECT_EQ(render.status, 0);
+            EXPECT_EQ(render.err, "") << dpi << " dpi";
+        }
+    }
+    std::remove(pdf.c_str());
 }
 
 } // namespace
