@@ -279,14 +279,18 @@ struct SheetCounts {
     std::int64_t pages = 0;
     std::int64_t titles = 0;
     std::int64_t marks = 0;
+    std::int64_t numbers = 0; // E lines
 };
 
-// "(white) (black) (details) T": three strings of printable text with
-// escaped parentheses and backslashes and octal Latin-1 letters.
-void check_title(std::string_view line) {
-    check(line.ends_with(" T"), "title end", line);
-    std::string_view rest = line.substr(0, line.size() - 2);
-    for (int k = 0; k < 3; ++k) {
+// Strings of printable text with escaped parentheses and backslashes and
+// octal Latin-1 letters, then a procedure: "(white) (black) (details) T",
+// "(words) U", "(1) (12. Nf3) NoteHead".
+void check_strings(std::string_view line, int strings, std::string_view procedure) {
+    check(line.size() > procedure.size() && line.ends_with(procedure) &&
+              line[line.size() - procedure.size() - 1] == ' ',
+          "string procedure", line);
+    std::string_view rest = line.substr(0, line.size() - procedure.size() - 1);
+    for (int k = 0; k < strings; ++k) {
         check(rest.starts_with("("), "title string start", line);
         std::size_t at = 1;
         for (; at < rest.size() && rest[at] != ')'; ++at) {
@@ -303,7 +307,7 @@ void check_title(std::string_view line) {
         }
         check(at < rest.size(), "title string end", line);
         rest.remove_prefix(at + 1);
-        if (k < 2) {
+        if (k + 1 < strings) {
             check(rest.starts_with(" "), "title strings apart", line);
             rest.remove_prefix(1);
         }
@@ -324,13 +328,32 @@ void check_mark(std::string_view line) {
     }
 }
 
+// "move black score known time E": numbers and two booleans.
+void check_numbers(std::string_view line) {
+    std::string_view rest = line.substr(0, line.size() - 2);
+    for (int k = 0; k < 5; ++k) {
+        const std::size_t space = rest.find(' ');
+        const std::string_view word = rest.substr(0, space);
+        if (k == 1 || k == 3) {
+            check(word == "true" || word == "false", "numbers' flag", line);
+        } else {
+            const std::string_view digits = word.starts_with('-') ? word.substr(1) : word;
+            check(!digits.empty() && digits.size() <= 19 &&
+                      std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }),
+                  "number", line);
+        }
+        check((space == std::string_view::npos) == (k == 4), "numbers' count", line);
+        rest.remove_prefix(space == std::string_view::npos ? rest.size() : space + 1);
+    }
+}
+
 SheetCounts check_sheet(std::string_view sheet) {
     // The lines of every diagram first: a line is compared with those
     // before it of its length, and each mismatch costs a call that the
     // fuzzer also traces.
-    constexpr std::array<std::string_view, 8> FIXED = {
+    constexpr std::array<std::string_view, 9> FIXED = {
         "L V moveto", "L  V 100 sub moveto", "/L 160 L add def", "/V V 120 sub def /L 60 def",
-        "showpage", "/V 11 72 mul def /L 60 def", "/V 11 72 mul def", "/L 60 def"};
+        "showpage", "/V 11 72 mul def /L 60 def", "/V 11 72 mul def", "/L 60 def", "Notes"};
     check(!sheet.empty() && sheet.back() == '\n', "sheet ends without a newline");
     SheetCounts counts;
     while (!sheet.empty()) {
@@ -350,11 +373,23 @@ SheetCounts check_sheet(std::string_view sheet) {
         } else if (first == 'I' && line.starts_with("Illegal move ")) {
             check_finding(line);
         } else if (first == '(') {
-            check_title(line);
-            ++counts.titles;
+            if (line.ends_with(" T")) {
+                check_strings(line, 3, "T");
+                ++counts.titles;
+            } else if (line.ends_with(" NoteHead")) {
+                check_strings(line, 2, "NoteHead");
+            } else {
+                const std::string_view procedure = line.substr(line.rfind(' ') + 1);
+                check(procedure == "U" || procedure == "I" || procedure == "NoteText" || procedure == "NoteMore",
+                      "string procedure", line);
+                check_strings(line, 1, procedure);
+            }
         } else if (line.size() >= 2 && line.back() == 'M' && line[line.size() - 2] == ' ') {
             check_mark(line);
             ++counts.marks;
+        } else if (line.size() >= 2 && line.back() == 'E' && line[line.size() - 2] == ' ') {
+            check_numbers(line);
+            ++counts.numbers;
         } else {
             check(std::find(FIXED.begin(), FIXED.end(), line) != FIXED.end(), "unknown line", line);
             counts.pages += line == "showpage" ? 1 : 0;
@@ -431,8 +466,15 @@ void fuzz_pgn(std::string_view input, const RangeArgs& args) {
             const std::int64_t drawn = range.end - range.start;
             diagrams += drawn;
             marks += drawn;
-            for (std::int64_t i = range.start; i < range.end; ++i)
+            bool notes = table.comment.size() > SHORT_GAME_COMMENT;
+            for (std::int64_t i = range.start; i < range.end; ++i) {
                 marks -= (table.at(i).flags & NULL_MOVE_BIT) != 0 ? 1 : 0;
+                const auto k = static_cast<std::size_t>(i - table.first);
+                notes = notes || (k < table.notes.size() && (table.notes[k].comment.size() > SHORT_COMMENT ||
+                                                             !table.notes[k].variations.empty()));
+            }
+            // The notes start on a page of their own.
+            pages += notes ? 1 : 0;
             pages += std::max<std::int64_t>(1, (drawn + BOARDS_PER_PAGE - 1) / BOARDS_PER_PAGE);
         }
     };
@@ -456,7 +498,7 @@ void fuzz_pgn(std::string_view input, const RangeArgs& args) {
         return;
     }
     const SheetCounts counts = check_sheet(sheet);
-    check(counts.boards == diagrams && counts.captions == diagrams && counts.marks == marks,
+    check(counts.boards == diagrams && counts.captions == diagrams && counts.marks == marks && counts.numbers == diagrams,
           "diagram count");
     check(counts.pages == pages, "page count");
 }

@@ -1,5 +1,6 @@
 // The numbers in PGN comments, and a half-move's four numbers from them.
 #include <algorithm>
+#include <array>
 
 #include "pgn/pgn.h"
 
@@ -94,7 +95,8 @@ std::optional<std::int64_t> clock_time(Scanner& s) {
 }
 
 // An engine match's "+0.35/18 1.234s n=6644039" at the comment's start.
-void read_engine_comment(std::string_view comment, CommentValues& values) {
+// Returns where it ends, 0 when the comment does not start with one.
+std::size_t read_engine_comment(std::string_view comment, CommentValues& values) {
     Scanner s{comment};
     s.skip_spaces();
     const bool negative = s.peek() == '-';
@@ -109,10 +111,10 @@ void read_engine_comment(std::string_view comment, CommentValues& values) {
         score = s.decimal(2);
     }
     if (!score || !s.take('/'))
-        return;
+        return 0;
     const std::optional<std::int64_t> depth = s.digits();
     if (!depth)
-        return;
+        return 0;
     if (!values.score) {
         values.score = negative ? -*score : *score;
         values.score_from_white = false;
@@ -125,8 +127,12 @@ void read_engine_comment(std::string_view comment, CommentValues& values) {
     else
         s.pos = before_time;
     s.skip_spaces();
+    const std::size_t before_nodes = s.pos;
     if (s.take('n') && s.take('='))
         keep_first(values.nodes, s.digits());
+    else
+        s.pos = before_nodes;
+    return s.pos;
 }
 
 // The value of "[%eval 0.35]" or "[%eval #-3,20]", from white's view.
@@ -157,7 +163,105 @@ void read_eval(Scanner& s, CommentValues& values) {
         keep_first(values.depth, s.digits());
 }
 
+bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
+
+// Marks and judgements by NAG: 1 to 6, then 10 to 19.
+constexpr std::array<std::string_view, 7> MARKS = {"", "!", "?", "!!", "??", "!?", "?!"};
+constexpr std::array<std::string_view, 10> JUDGEMENTS = {"=", "=", "=", "~", "+=", "=+", "+/-", "-/+", "+-", "-+"};
+
+bool is_move_mark(int nag) { return nag >= 1 && nag <= 6; }
+bool is_judgement(int nag) { return nag >= 10 && nag <= 19; }
+
+std::string move_number(std::int64_t index) {
+    return std::to_string((index + 1) / 2) + (index % 2 == 1 ? ". " : "... ");
+}
+
+// NOLINTNEXTLINE(misc-no-recursion): nested as deep as the reader keeps them
+void add_variation(std::string& text, const PgnVariation& variation, std::int64_t index) {
+    text += variation.comment;
+    bool number_due = true; // black's move needs its number here
+    for (const PgnMove& move : variation.moves) {
+        if (!text.empty() && text.back() != '(')
+            text += ' ';
+        if (index % 2 == 1 || number_due)
+            text += move_number(index);
+        const std::size_t mark = move.text.find_last_not_of("!?");
+        text += std::string_view(move.text).substr(0, mark == std::string::npos ? move.text.size() : mark + 1);
+        add_marks(text, move.nags);
+        number_due = false;
+        if (!move.comment.empty()) {
+            text += ' ';
+            text += move.comment;
+            number_due = true;
+        }
+        for (const PgnVariation& nested : move.variations) {
+            text += " (";
+            add_variation(text, nested, index);
+            text += ')';
+            number_due = true;
+        }
+        ++index;
+    }
+}
+
 } // namespace
+
+void add_marks(std::string& text, const std::vector<std::uint8_t>& nags) {
+    const auto first = [&](bool (*kind)(int)) {
+        return std::find_if(nags.begin(), nags.end(), [&](std::uint8_t nag) { return kind(nag); });
+    };
+    if (const auto mark = first(is_move_mark); mark != nags.end())
+        text += nag_text(*mark);
+    if (const auto judgement = first(is_judgement); judgement != nags.end()) {
+        text += ' ';
+        text += nag_text(*judgement);
+    }
+}
+
+int nag_of_mark(std::string_view mark) {
+    for (std::size_t k = 1; k < MARKS.size(); ++k)
+        if (mark == MARKS[k])
+            return static_cast<int>(k);
+    return 0;
+}
+
+std::string_view nag_text(int nag) {
+    if (is_move_mark(nag))
+        return MARKS[static_cast<std::size_t>(nag)];
+    if (is_judgement(nag))
+        return JUDGEMENTS[static_cast<std::size_t>(nag - 10)];
+    return {};
+}
+
+void comment_words(std::string_view comment, std::string& words) {
+    CommentValues unused;
+    bool gap = true; // a space is owed before the next letter, if any came before
+    for (std::size_t at = read_engine_comment(comment, unused); at < comment.size();) {
+        if (comment.compare(at, 2, "[%") == 0) {
+            const std::size_t close = comment.find(']', at);
+            if (close != std::string_view::npos) {
+                at = close + 1;
+                gap = true;
+                continue;
+            }
+        }
+        const char c = comment[at++];
+        if (is_space(c)) {
+            gap = true;
+            continue;
+        }
+        if (gap && !words.empty())
+            words += ' ';
+        gap = false;
+        words += c;
+    }
+}
+
+std::string variation_text(const PgnVariation& variation, std::int64_t index) {
+    std::string text;
+    add_variation(text, variation, index);
+    return text;
+}
 
 void read_comment_values(std::string_view comment, CommentValues& values) {
     read_engine_comment(comment, values);
@@ -212,20 +316,27 @@ Clocks clocks_at_start(const TimeControl& control) {
     return clocks;
 }
 
-void fill_numbers(const CommentValues& values, Colour mover, Clocks& clocks, HalfMove& half_move) {
+GivenNumbers fill_numbers(const CommentValues& values, Colour mover, Clocks& clocks, HalfMove& half_move) {
+    GivenNumbers given = 0;
     half_move.score = 0;
-    if (values.score)
+    if (values.score) {
         half_move.score = values.score_from_white && mover == BLACK ? -*values.score : *values.score;
+        given |= SCORE_GIVEN;
+    }
     half_move.number2 = values.depth.value_or(0);
     half_move.number3 = values.nodes.value_or(0);
     half_move.time = 0;
     std::optional<std::int64_t>& left = clocks.left_ms[mover == BLACK ? 1 : 0];
-    if (values.spent_ms)
+    if (values.spent_ms) {
         half_move.time = *values.spent_ms;
-    else if (values.clock_ms && left)
+        given |= TIME_GIVEN;
+    } else if (values.clock_ms && left) {
         half_move.time = std::max<std::int64_t>(0, *left - *values.clock_ms + clocks.increment_ms);
+        given |= TIME_GIVEN;
+    }
     if (values.clock_ms)
         left = values.clock_ms;
+    return given;
 }
 
 } // namespace tavrik

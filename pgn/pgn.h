@@ -2,9 +2,14 @@
 // that engines and servers write into the comments after a move.
 //
 // The reader knows the syntax only: tag pairs, move numbers, move text,
-// comments in braces and after ';', NAGs, variations (skipped), result
-// tokens, '%' escape lines, a byte-order mark and CRLF line ends. Whether
-// a move text names a legal move is for the board to say.
+// comments in braces and after ';', NAGs and marks, variations (nested),
+// result tokens, '%' escape lines, a byte-order mark and CRLF line ends.
+// Whether a move text names a legal move is for the board to say; the
+// moves of a variation are kept as the file writes them, never played.
+//
+// Offers besides: the words of a comment without its commands
+// (comment_words), the NAGs as players read them (nag_text), and a
+// variation as text with move numbers (variation_text).
 #pragma once
 
 #include <cstdint>
@@ -39,10 +44,48 @@ struct CommentValues {
 //            "[%emt 0:00:01.5]", "[%clk 0:04:58.3]".
 void read_comment_values(std::string_view comment, CommentValues& values);
 
+// Appends to words what a comment says to a reader: its text without the
+// "[%...]" commands and without an engine match's numbers at its start,
+// white space folded to single spaces, a space before it when words held
+// some already.
+void comment_words(std::string_view comment, std::string& words);
+
+struct PgnVariation;
+
+// Appends the marks of the NAGs as a reader reads them after a move: its
+// first mark ("!?") glued to it, its first judgement ("+=") after a space.
+void add_marks(std::string& text, const std::vector<std::uint8_t>& nags);
+
+// The NAG of a mark written after a move or standing alone: "!" 1, "?" 2,
+// "!!" 3, "??" 4, "!?" 5, "?!" 6; 0 for any other text.
+int nag_of_mark(std::string_view mark);
+
+// What players read for a NAG: "!" .. "?!" for 1 to 6, "=", "~" (unclear),
+// "+=", "=+", "+/-", "-/+", "+-", "-+" for 10 to 19; empty for the rest.
+std::string_view nag_text(int nag);
+
 struct PgnMove {
-    std::string text;
+    std::string text; // as written, marks and all
     CommentValues values;
+    // Only when the reader keeps annotations: the NAGs after the move, its
+    // marks among them, in order; the words of its comments; and the
+    // variations that follow it, each an alternative to it.
+    std::vector<std::uint8_t> nags;
+    std::string comment;
+    std::vector<PgnVariation> variations;
 };
+
+struct PgnVariation {
+    std::string comment; // before its first move
+    std::vector<PgnMove> moves;
+};
+
+// The variation as a reader reads it, for a variation replacing half-move
+// `index` (white's move m is 2m - 1): its moves as written, each mark
+// after its move, move numbers before white's moves and wherever black's
+// follow a comment or another variation ("3... Nf6 4. O-O Nxe4"), its
+// comments' words, and its own variations in parentheses.
+std::string variation_text(const PgnVariation& variation, std::int64_t index);
 
 struct Tag {
     std::string name;
@@ -53,6 +96,7 @@ struct PgnGame {
     std::int64_t number = 0; // from 1 within its file
     std::vector<Tag> tags;
     std::vector<PgnMove> moves;
+    std::string comment; // the words of the comments before the first move
     std::string result; // empty when the game had no result token
     // Why the text of the game broke off after its moves, empty if it did
     // not: "unclosed comment", "missing ']' in tag pair".
@@ -77,6 +121,10 @@ public:
     // false the moves are only counted past, not kept.
     bool next_game(PgnGame& game, bool keep_moves = true);
 
+    // Whether games keep their comments' words, NAGs and variations
+    // (the default), or only their moves and numbers.
+    void keep_annotations(bool keep) { annotations_ = keep; }
+
     // The errno of a failed read, 0 if none.
     [[nodiscard]] int error() const { return lines_.error(); }
 
@@ -87,6 +135,8 @@ private:
     bool read_tag(PgnGame& game);
     bool read_comment(std::string* text, std::string& damage);
     bool skip_variation(std::string& damage);
+    bool read_variation(PgnVariation& variation, int depth, std::string& damage);
+    std::string_view next_token();
 
     std::FILE* file_;
     LineReader lines_;
@@ -97,6 +147,7 @@ private:
     std::int64_t line_number_ = 0;
     std::int64_t games_ = 0;
     std::string comment_; // the comment being read, kept for its capacity
+    bool annotations_ = true;
 };
 
 // The numbers of a TimeControl tag "300+2" (seconds, plus seconds added
@@ -118,7 +169,8 @@ Clocks clocks_at_start(const TimeControl& control);
 // A half-move's four numbers from its comment values: the score from the
 // mover's view, the depth, the nodes and the milliseconds spent (from
 // %emt, else the mover's previous clock less this one plus the increment,
-// never negative). Notes this move's clock in clocks.
-void fill_numbers(const CommentValues& values, Colour mover, Clocks& clocks, HalfMove& half_move);
+// never negative). Notes this move's clock in clocks. Returns which of
+// score and time the values gave; the others are 0.
+GivenNumbers fill_numbers(const CommentValues& values, Colour mover, Clocks& clocks, HalfMove& half_move);
 
 } // namespace tavrik

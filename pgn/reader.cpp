@@ -7,8 +7,8 @@ namespace tavrik {
 
 namespace {
 
-// A longer comment is cut: its numbers stand at its start.
-constexpr std::size_t COMMENT_CAP = std::size_t{64} * 1024;
+// Variations nested deeper are skipped: the reader recurses into them.
+constexpr int MAX_VARIATION_DEPTH = 64;
 
 bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
@@ -26,6 +26,42 @@ bool ends_token(char c) {
 
 bool is_result(std::string_view token) {
     return token == "1-0" || token == "0-1" || token == "1/2-1/2" || token == "*";
+}
+
+bool is_mark(std::string_view token) { return token.find_first_not_of("!?") == std::string_view::npos; }
+
+// The move in a token, without a move number glued before it ("12." and
+// "12..."); empty when the token is a move number alone. "0000" is a null
+// move, "0-0" castling.
+std::string_view without_move_number(std::string_view token) {
+    if (!is_digit(token.front()) || token.substr(0, 3) == "0-0" || token == "0000")
+        return token;
+    const std::size_t digits = token.find_first_not_of("0123456789");
+    if (digits == std::string_view::npos)
+        return {};
+    if (token[digits] == '.')
+        token.remove_prefix(std::min(token.find_first_not_of('.', digits), token.size()));
+    return token;
+}
+
+// A new move of that text, with the NAG of a mark written after it.
+void add_move(std::vector<PgnMove>& moves, std::string_view text, bool annotate) {
+    PgnMove& move = moves.emplace_back();
+    move.text = text;
+    if (!annotate)
+        return;
+    const std::size_t mark = text.find_last_not_of("!?");
+    if (mark != std::string_view::npos && mark + 1 < text.size())
+        if (const int nag = nag_of_mark(text.substr(mark + 1)); nag != 0)
+            move.nags.push_back(static_cast<std::uint8_t>(nag));
+}
+
+// The number after a '$' at pos, which it passes; 0 when over 255.
+int read_nag(std::string_view line, std::size_t& pos) {
+    int nag = 0;
+    for (++pos; pos < line.size() && is_digit(line[pos]); ++pos)
+        nag = std::min(nag * 10 + (line[pos] - '0'), 256);
+    return nag > 255 ? 0 : nag;
 }
 
 } // namespace
@@ -148,14 +184,14 @@ bool PgnReader::read_comment(std::string* text, std::string& damage) {
         const std::size_t close = line_.find('}', pos_);
         const std::string_view part =
             line_.substr(pos_, close == std::string_view::npos ? std::string_view::npos : close - pos_);
-        if (text != nullptr && text->size() < COMMENT_CAP)
-            text->append(part.substr(0, COMMENT_CAP - text->size()));
+        if (text != nullptr)
+            text->append(part);
         if (close != std::string_view::npos) {
             pos_ = close + 1;
             return true;
         }
         // A line break inside a comment is a space.
-        if (text != nullptr && text->size() < COMMENT_CAP)
+        if (text != nullptr)
             *text += ' ';
         pos_ = line_.size();
         if (!fill() || (pos_ == 0 && at_tag_line())) {
@@ -187,6 +223,61 @@ bool PgnReader::skip_variation(std::string& damage) {
     }
 }
 
+std::string_view PgnReader::next_token() {
+    const std::size_t start = pos_;
+    while (pos_ < line_.size() && !ends_token(line_[pos_]))
+        ++pos_;
+    if (pos_ == start) // a lone delimiter such as ']'
+        ++pos_;
+    return line_.substr(start, pos_ - start);
+}
+
+bool PgnReader::read_variation(PgnVariation& variation, int depth, std::string& damage) {
+    std::vector<PgnMove>& moves = variation.moves;
+    for (;;) {
+        const std::int64_t line_before = line_number_;
+        if (!fill() || (line_number_ != line_before && pos_ == 0 && at_tag_line())) {
+            damage = "unclosed variation";
+            return false;
+        }
+        const char c = line_[pos_];
+        if (is_space(c)) {
+            ++pos_;
+        } else if (c == '{' || c == ';') {
+            ++pos_;
+            comment_.clear();
+            if (c == ';') {
+                comment_.assign(line_.substr(pos_));
+                pos_ = line_.size();
+            } else if (!read_comment(&comment_, damage)) {
+                return false;
+            }
+            comment_words(comment_, moves.empty() ? variation.comment : moves.back().comment);
+        } else if (c == '(') {
+            ++pos_;
+            const bool nested = !moves.empty() && depth < MAX_VARIATION_DEPTH;
+            if (!(nested ? read_variation(moves.back().variations.emplace_back(), depth + 1, damage)
+                         : skip_variation(damage)))
+                return false;
+        } else if (c == ')') {
+            ++pos_;
+            return true;
+        } else if (c == '$') {
+            const int nag = read_nag(line_, pos_);
+            if (nag != 0 && !moves.empty())
+                moves.back().nags.push_back(static_cast<std::uint8_t>(nag));
+        } else {
+            const std::string_view token = next_token();
+            if (is_mark(token)) {
+                if (const int nag = nag_of_mark(token); nag != 0 && !moves.empty())
+                    moves.back().nags.push_back(static_cast<std::uint8_t>(nag));
+            } else if (const std::string_view move = without_move_number(token); !move.empty() && !is_result(move)) {
+                add_move(moves, move, true);
+            }
+        }
+    }
+}
+
 bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
     // Room for the tags of a server's export (near twenty) and the
     // half-moves of all but the longest games (128 moves), so that the
@@ -197,8 +288,10 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
         game.moves.reserve(256);
     game.tags.clear();
     game.moves.clear();
+    game.comment.clear();
     game.result.clear();
     game.damage.clear();
+    const bool annotate = keep_moves && annotations_;
     bool movetext = false; // a move or result seen
     bool tags_seen = false;
 
@@ -221,22 +314,27 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
         if (c == '{' || c == ';') {
             std::string& comment = comment_;
             comment.clear();
-            std::string* keep = keep_moves && !game.moves.empty() ? &comment : nullptr;
+            PgnMove* after = game.moves.empty() ? nullptr : &game.moves.back();
+            const bool keep = after != nullptr ? keep_moves : annotate;
             ++pos_;
             if (c == ';') {
-                if (keep != nullptr)
-                    comment.assign(line_.substr(pos_, COMMENT_CAP));
+                if (keep)
+                    comment.assign(line_.substr(pos_));
                 pos_ = line_.size();
-            } else if (!read_comment(keep, game.damage)) {
+            } else if (!read_comment(keep ? &comment : nullptr, game.damage)) {
                 break;
             }
-            if (keep != nullptr)
-                read_comment_values(comment, game.moves.back().values);
+            if (keep && after != nullptr)
+                read_comment_values(comment, after->values);
+            if (keep && annotate)
+                comment_words(comment, after != nullptr ? after->comment : game.comment);
             continue;
         }
         if (c == '(') {
             ++pos_;
-            if (!skip_variation(game.damage))
+            const bool kept = annotate && !game.moves.empty();
+            if (!(kept ? read_variation(game.moves.back().variations.emplace_back(), 1, game.damage)
+                       : skip_variation(game.damage)))
                 break;
             continue;
         }
@@ -245,39 +343,27 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
             continue;
         }
         if (c == '$') {
-            for (++pos_; pos_ < line_.size() && is_digit(line_[pos_]);)
-                ++pos_;
+            const int nag = read_nag(line_, pos_);
+            if (nag != 0 && annotate && !game.moves.empty())
+                game.moves.back().nags.push_back(static_cast<std::uint8_t>(nag));
             continue;
         }
 
-        const std::size_t start = pos_;
-        while (pos_ < line_.size() && !ends_token(line_[pos_]))
-            ++pos_;
-        std::string_view token = line_.substr(start, pos_ - start);
-        if (token.empty()) // a lone delimiter such as ']'
-            token = line_.substr(start, ++pos_ - start);
+        const std::string_view token = next_token();
         // Annotation marks standing apart: "e4 !?".
-        if (token.find_first_not_of("!?") == std::string_view::npos)
+        if (is_mark(token)) {
+            if (const int nag = nag_of_mark(token); nag != 0 && annotate && !game.moves.empty())
+                game.moves.back().nags.push_back(static_cast<std::uint8_t>(nag));
             continue;
+        }
         movetext = true;
         if (is_result(token)) {
             game.result = token;
             break;
         }
-        // Move numbers, "12." and "12...", may stand glued to the move;
-        // "0000" is a null move.
-        if (is_digit(token.front()) && token.substr(0, 3) != "0-0" && token != "0000") {
-            const std::size_t digits = token.find_first_not_of("0123456789");
-            if (digits == std::string_view::npos)
-                continue;
-            if (token[digits] == '.') {
-                token.remove_prefix(std::min(token.find_first_not_of('.', digits), token.size()));
-                if (token.empty())
-                    continue;
-            }
-        }
-        if (keep_moves)
-            game.moves.emplace_back().text = token;
+        const std::string_view move = without_move_number(token);
+        if (keep_moves && !move.empty())
+            add_move(game.moves, move, annotate);
     }
 
     if (!tags_seen && !movetext && game.damage.empty())

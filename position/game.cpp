@@ -14,6 +14,21 @@ void add_move_number(std::string& text, std::int64_t fullmove, Colour side) {
         text += "...";
 }
 
+// Keeps what the file says of the move about to join the table, once any
+// move of the game has something said of it.
+void add_note(const PgnGame& game, MoveTable& table) {
+    const auto k = static_cast<std::size_t>(table.count());
+    const PgnMove& move = game.moves[k];
+    if (table.notes.empty() && move.nags.empty() && move.comment.empty() && move.variations.empty())
+        return;
+    table.notes.resize(k + 1);
+    MoveNote& note = table.notes[k];
+    add_marks(note.marks, move.nags);
+    note.comment = move.comment;
+    for (const PgnVariation& variation : move.variations)
+        note.variations.push_back(variation_text(variation, table.end()));
+}
+
 } // namespace
 
 bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::string& fault) {
@@ -21,6 +36,9 @@ bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::str
     table.half_moves.clear();
     table.invalid_texts.clear();
     table.san.clear();
+    table.given.clear();
+    table.notes.clear();
+    table.comment = game.comment;
     table.first = 1;
 
     const std::string_view variant = tag_value(game, "Variant");
@@ -49,6 +67,7 @@ bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::str
     Clocks clocks = clocks_at_start(parse_time_control(tag_value(game, "TimeControl")));
     table.half_moves.reserve(game.moves.size());
     table.san.reserve(game.moves.size());
+    table.given.reserve(game.moves.size());
     for (const PgnMove& pgn_move : game.moves) {
         const SanResolution found = resolve_san(board, pgn_move.text);
         if (found.problem != SanProblem::NONE) {
@@ -64,7 +83,8 @@ bool play_pgn_game(const PgnGame& game, Board& start, MoveTable& table, std::str
         HalfMove half_move;
         half_move.move = code_of(found.move);
         half_move.flags = flags_of(board, found.move);
-        fill_numbers(pgn_move.values, board.side, clocks, half_move);
+        table.given.push_back(fill_numbers(pgn_move.values, board.side, clocks, half_move));
+        add_note(game, table);
         table.half_moves.push_back(half_move);
         table.san.push_back(found.san);
         play_move(board, found.move);

@@ -89,6 +89,18 @@ struct InvalidText {
     friend bool operator==(const InvalidText&, const InvalidText&) = default;
 };
 
+// Which numbers of a half-move a PGN file gave: a score, the time spent.
+using GivenNumbers = std::uint8_t;
+constexpr GivenNumbers SCORE_GIVEN = 1;
+constexpr GivenNumbers TIME_GIVEN = 2;
+
+// What a PGN file says of a half-move besides its numbers.
+struct MoveNote {
+    std::string marks;   // "!?", "!? +=": its NAGs as players read them
+    std::string comment; // the words of its comments
+    std::vector<std::string> variations; // each as text with move numbers
+};
+
 // Half-moves in playing order. Indexes count half-moves as the game does:
 // white's move m is index 2m - 1, black's 2m. A record starts at index 1;
 // a game set up at a later move starts at that move's index.
@@ -105,6 +117,12 @@ struct MoveTable {
     // A record's two header lines as read, for programs that write the
     // record again.
     std::vector<std::string> headers;
+    // For a game read as PGN: the numbers its file gave of each half-move;
+    // what it says of each besides, left empty when it says nothing of
+    // any; and the words of its comments before the first move.
+    std::vector<GivenNumbers> given;
+    std::vector<MoveNote> notes;
+    std::string comment;
 
     // The index after the last half-move.
     [[nodiscard]] std::int64_t end() const {

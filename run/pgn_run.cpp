@@ -34,7 +34,7 @@ GameTitle title_of(const PgnGame& game) {
     details += ", ";
     details += result_of(game);
     return {std::string(tag_value(game, "White")), std::string(tag_value(game, "Black")),
-            std::move(details)};
+            std::move(details), game.comment};
 }
 
 // Reads games up to the chosen one (or the first), keeping only its moves.
@@ -150,6 +150,8 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
         if (args.view.player)
             write_view(seen_from_black(tag_value(game, "White"), tag_value(game, "Black"), args.view), output);
         print_game(table, start, args.range, page, output);
+        const HalfMoveRange drawn = half_move_range(args.range, table.count(), table.first);
+        write_notes(page, table, drawn.start, drawn.end, output);
     };
 
     if (args.game) {

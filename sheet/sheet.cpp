@@ -149,6 +149,111 @@ void appended_up_to(Output& out, const char* end) {
     out.used = static_cast<std::size_t>(end - out.bytes.get());
 }
 
+// Appends the move to the next cell, along the row or to the next one.
+char* next_cell(PageState& page, char* at) {
+    if (++page.boards_in_row == boards_per_row(page.layout)) {
+        page.boards_in_row = 0;
+        // The larger boards' rows stand further apart, in the body's units.
+        return append(at, page.layout == Layout::GRID_2X3 ? "/V V 180 sub def /L 60 def\n"
+                                                          : "/V V 120 sub def /L 60 def\n");
+    }
+    return append(at, "/L 160 L add def\n");
+}
+
+const MoveNote* note_of(const MoveTable& table, std::int64_t i) {
+    const auto k = static_cast<std::size_t>(i - table.first);
+    return k < table.notes.size() ? &table.notes[k] : nullptr;
+}
+
+// Whether the move's words or variations go to the game's notes.
+bool has_notes(const MoveNote* note) {
+    return note != nullptr && (note->comment.size() > SHORT_COMMENT || !note->variations.empty());
+}
+
+void put_string(Output& out, std::string_view text, std::string_view procedure) {
+    put_char(out, '(');
+    put_text(out, latin1_postscript_text(text));
+    put_text(out, ") ");
+    put_text(out, procedure);
+    put_char(out, '\n');
+}
+
+// A paragraph of the notes, in pieces of at most about a kilobyte, each
+// ending at a space where one comes, never within a letter, so that no
+// PostScript string grows long.
+void put_paragraph(Output& out, std::string_view text) {
+    constexpr std::size_t PIECE = 1024;
+    for (bool first = true; !text.empty(); first = false) {
+        std::size_t cut = text.size();
+        if (cut > PIECE) {
+            cut = text.rfind(' ', PIECE);
+            if (cut == std::string_view::npos || cut == 0)
+                for (cut = PIECE; cut > 1 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80;)
+                    --cut;
+        }
+        put_string(out, text.substr(0, cut), first ? "NoteText" : "NoteMore");
+        text.remove_prefix(cut);
+    }
+}
+
+// A game's diagram with its caption as players read it, the numbers for
+// the prologue apart, and a short comment under the board.
+void write_book_diagram(PageState& page, const Board& board, const MoveTable& table, std::int64_t i,
+                        Output& out) {
+    const HalfMove& half_move = table.at(i);
+    const auto k = static_cast<std::size_t>(i - table.first);
+    const GivenNumbers given = k < table.given.size() ? table.given[k] : 0;
+    const bool black = i % 2 == 0;
+    put_text(out, "L V moveto\n");
+    // The caption does not show the squares; a null move has none.
+    if ((half_move.flags & NULL_MOVE_BIT) == 0) {
+        put_number(out, from_square(half_move.move));
+        put_char(out, ' ');
+        put_number(out, to_square(half_move.move));
+        put_text(out, " M\n");
+    }
+    put_number(out, (i + 1) / 2);
+    put_text(out, black ? " true " : " false ");
+    put_number(out, black ? -half_move.score : half_move.score);
+    put_text(out, (given & SCORE_GIVEN) != 0 ? " true " : " false ");
+    put_number(out, half_move.time);
+    put_text(out, " E\nR (");
+    put_text(out, postscript_escaped(book_caption(table, i)));
+    put_text(out, ") show\nL  V 100 sub moveto\n");
+    put_text(out, BOARD_PREFIX);
+    put_text(out, std::string_view(board.letters.data(), board.letters.size()));
+    put_text(out, BOARD_SUFFIX);
+    if (const MoveNote* note = note_of(table, i); note != nullptr) {
+        std::string under = note->comment.size() > SHORT_COMMENT ? std::string() : note->comment;
+        if (has_notes(note))
+            under += (under.empty() ? "(see note " : " (see note ") + std::to_string(++page.notes) + ")";
+        if (!under.empty())
+            put_string(out, under, "U");
+    }
+    appended_up_to(out, next_cell(page, room_for(out, ROOM_AFTER_MOVE)));
+}
+
+} // namespace
+
+namespace {
+
+// Whether the text is well-formed UTF-8 (shortest forms not checked).
+bool is_utf8(std::string_view text) {
+    for (std::size_t k = 0; k < text.size();) {
+        const auto byte = static_cast<unsigned char>(text[k]);
+        const std::size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte < 0xE0 ? 2 : byte >= 0xE0 && byte < 0xF0 ? 3
+                                                    : byte >= 0xF0 && byte < 0xF5               ? 4
+                                                                                                 : 0;
+        if (length == 0 || k + length > text.size())
+            return false;
+        for (std::size_t c = 1; c < length; ++c)
+            if ((static_cast<unsigned char>(text[k + c]) & 0xC0) != 0x80)
+                return false;
+        k += length;
+    }
+    return true;
+}
+
 } // namespace
 
 void put_long_text(Output& out, std::string_view text) {
@@ -230,17 +335,13 @@ void write_diagram(PageState& page, const Board& board, const MoveTable& table,
         new_page(page, out);
     ++page.boards_on_page;
 
+    if (!table.san.empty()) {
+        write_book_diagram(page, board, table, i, out);
+        return;
+    }
     const HalfMove& half_move = table.at(i);
     char* at = room_for(out, ROOM_BEFORE_MOVE);
     at = append(at, "L V moveto\n");
-    if (!table.san.empty() && (half_move.flags & NULL_MOVE_BIT) == 0) {
-        // A SAN caption does not show the squares, so they come apart; a
-        // null move has none to mark.
-        at = append_number(at, from_square(half_move.move));
-        *at++ = ' ';
-        at = append_number(at, to_square(half_move.move));
-        at = append(at, " M\n");
-    }
     at = append(at, "R (");
     at = append_number(at, (i + 1) / 2);
     at = append(at, i % 2 == 1 ? " " : "  ... ");
@@ -257,21 +358,14 @@ void write_diagram(PageState& page, const Board& board, const MoveTable& table,
     at = append(at, BOARD_PREFIX);
     at = append(at, std::string_view(board.letters.data(), board.letters.size()));
     at = append(at, BOARD_SUFFIX);
-    if (++page.boards_in_row == boards_per_row(page.layout)) {
-        // The larger boards' rows stand further apart, in the body's units.
-        at = append(at, page.layout == Layout::GRID_2X3 ? "/V V 180 sub def /L 60 def\n"
-                                                        : "/V V 120 sub def /L 60 def\n");
-        page.boards_in_row = 0;
-    } else {
-        at = append(at, "/L 160 L add def\n");
-    }
-    appended_up_to(out, at);
+    appended_up_to(out, next_cell(page, at));
 }
 
 void begin_game(PageState& page, const GameTitle& title, Output& out) {
     if (page.boards_on_page > 0 || page.titled)
         new_page(page, out);
     page.titled = true;
+    page.notes = 0;
     put_char(out, '(');
     put_text(out, latin1_postscript_text(title.white));
     put_text(out, ") (");
@@ -279,6 +373,84 @@ void begin_game(PageState& page, const GameTitle& title, Output& out) {
     put_text(out, ") (");
     put_text(out, latin1_postscript_text(title.details));
     put_text(out, ") T\n");
+    if (title.comment.size() > SHORT_GAME_COMMENT)
+        put_string(out, "(see the notes after the diagrams)", "I");
+    else if (!title.comment.empty())
+        put_string(out, title.comment, "I");
+}
+
+void write_notes(PageState& page, const MoveTable& table, std::int64_t first, std::int64_t end,
+                 Output& out) {
+    const bool opening = table.comment.size() > SHORT_GAME_COMMENT;
+    bool any = opening;
+    for (std::int64_t i = first; i < end && !any; ++i)
+        any = has_notes(note_of(table, i));
+    if (!any)
+        return;
+    put_text(out, "showpage\nNotes\n");
+    if (opening) {
+        put_text(out, "() (Before the first move) NoteHead\n");
+        put_paragraph(out, table.comment);
+    }
+    int number = 0;
+    for (std::int64_t i = first; i < end; ++i) {
+        const MoveNote* note = note_of(table, i);
+        if (!has_notes(note))
+            continue;
+        put_char(out, '(');
+        put_number(out, ++number);
+        put_text(out, ") ");
+        put_string(out, book_caption(table, i), "NoteHead");
+        if (note->comment.size() > SHORT_COMMENT)
+            put_paragraph(out, note->comment);
+        for (const std::string& variation : note->variations)
+            put_paragraph(out, variation);
+    }
+    page.boards_on_page = 0;
+    page.boards_in_row = 0;
+    page.titled = true;
+}
+
+std::string evaluation_text(std::int64_t white_score) {
+    // A mate in n is 100000 - n, as the readers and engines give it.
+    constexpr std::int64_t MATE = 100000;
+    const std::int64_t size = white_score < 0 ? -white_score : white_score;
+    if (size > MATE - 1000 && size <= MATE)
+        return (white_score < 0 ? "#-" : "#") + std::to_string(MATE - size);
+    std::string text = white_score > 0 ? "+" : white_score < 0 ? "-" : "";
+    text += std::to_string(size / 100);
+    text += '.';
+    text += static_cast<char>('0' + size % 100 / 10);
+    text += static_cast<char>('0' + size % 10);
+    return text;
+}
+
+std::string duration_text(std::int64_t ms) {
+    const std::int64_t seconds = std::max<std::int64_t>(0, ms) / 1000 + (std::max<std::int64_t>(0, ms) % 1000 >= 500 ? 1 : 0);
+    const auto two = [](std::int64_t n) { return std::string(n < 10 ? "0" : "") + std::to_string(n); };
+    if (seconds >= 3600)
+        return std::to_string(seconds / 3600) + ":" + two(seconds % 3600 / 60) + ":" + two(seconds % 60);
+    return std::to_string(seconds / 60) + ":" + two(seconds % 60);
+}
+
+std::string book_caption(const MoveTable& table, std::int64_t i) {
+    const auto k = static_cast<std::size_t>(i - table.first);
+    const HalfMove& half_move = table.at(i);
+    const GivenNumbers given = k < table.given.size() ? table.given[k] : 0;
+    std::string caption = std::to_string((i + 1) / 2);
+    caption += i % 2 == 0 ? "... " : ". ";
+    caption += k < table.san.size() ? table.san[k] : move_text_of(table, i);
+    if (const MoveNote* note = note_of(table, i); note != nullptr)
+        caption += note->marks;
+    if ((given & SCORE_GIVEN) != 0) {
+        caption += ' ';
+        caption += evaluation_text(i % 2 == 0 ? -half_move.score : half_move.score);
+    }
+    if ((given & TIME_GIVEN) != 0) {
+        caption += ' ';
+        caption += duration_text(half_move.time);
+    }
+    return caption;
 }
 
 void end_sheet(const PageState& page, Output& out) {
@@ -287,10 +459,11 @@ void end_sheet(const PageState& page, Output& out) {
         put_text(out, "showpage\n");
 }
 
-std::string latin1_postscript_text(std::string_view utf8) {
+std::string latin1_postscript_text(std::string_view text) {
+    const std::string_view utf8 = text;
     std::string out;
     // Most names come out as long as they go in: room made once.
-    out.reserve(utf8.size());
+    out.reserve(text.size());
     const auto put_code = [&out](std::uint32_t code) {
         if (code < 0x20 || code == 0x7F) {
             out += ' ';
@@ -307,6 +480,11 @@ std::string latin1_postscript_text(std::string_view utf8) {
             out += '?';
         }
     };
+    if (!is_utf8(text)) {
+        for (const char c : text)
+            put_code(static_cast<unsigned char>(c));
+        return out;
+    }
     for (std::size_t k = 0; k < utf8.size();) {
         const auto byte = static_cast<unsigned char>(utf8[k]);
         // Two-byte sequences hold every Latin-1 letter; anything longer or

@@ -7,11 +7,19 @@
 // for white, a space per empty square, a ';' after each rank from 8 down
 // to 1. R and C are left to a prologue; the body never defines them.
 //
-// A sheet of games read as PGN adds two more procedures of the prologue:
-// each game starts on a new page with "(White) (Black) (details) T", its
-// title, and each caption, which then names the move in SAN, follows
+// A sheet of games read as PGN reads like a book and uses more procedures
+// of the prologue. Each game starts on a new page with "(White) (Black)
+// (details) T", its title, and "(words) I" under it for a comment before
+// its first move. Each caption is the move as players read it, "12. Nf3!?
+// +0.35 1:05" (what the file does not give is left out), and follows
 // "from to M", the squares of the move as numbers 0 (a1) to 63 (h8),
-// unless the move is a null move ("--").
+// unless it is a null move ("--"), and "move black score known time E",
+// its numbers for the evaluation bar and the graph page: the score from
+// white's view, whether the file gave one, the milliseconds spent. A
+// short comment stands under its board, "(words) U"; a long one and the
+// variations go to the game's notes, after its diagrams: "Notes", then
+// for each move "(n) (caption) NoteHead" and paragraphs "(words) NoteText",
+// continued by "(words) NoteMore".
 #pragma once
 
 #include <cstddef>
@@ -93,21 +101,41 @@ bool flush_output(Output& out);
 struct PageState {
     int boards_on_page = 0;
     int boards_in_row = 0;
-    bool titled = false; // the page holds a game's title
+    bool titled = false; // the page holds a game's title or notes
     Layout layout = Layout::GRID_3X6;
+    int notes = 0; // the game's notes referred to so far
 };
 
-// What a game's title line shows: "White - Black, details".
+// What a game's title line shows: "White - Black, details", and the
+// words of its comments before the first move.
 struct GameTitle {
     std::string white;
     std::string black;
     std::string details; // event, date, result
+    std::string comment;
 };
+
+// Comments up to this long stand under their diagram or title; longer
+// ones go to the notes.
+constexpr std::size_t SHORT_COMMENT = 64;
+constexpr std::size_t SHORT_GAME_COMMENT = 150;
+
+// "+0.35", "-1.20", "0.00" for a score from white's view in centipawns;
+// "#3" when white mates in 3, "#-3" when black does.
+std::string evaluation_text(std::int64_t white_score);
+
+// "0:03", "1:05", "1:02:03": milliseconds to the nearest second.
+std::string duration_text(std::int64_t ms);
+
+// Half-move i of a game read as PGN as players read it: "12. Nf3!? +=
+// +0.35 1:05", "12... --", with only the numbers the file gave.
+std::string book_caption(const MoveTable& table, std::int64_t i);
 
 // The text as a PostScript string's contents in ISO Latin-1: UTF-8
 // letters that Latin-1 has become octal escapes, others '?'; backslash
-// and parentheses are escaped, control characters become spaces.
-std::string latin1_postscript_text(std::string_view utf8);
+// and parentheses are escaped, control characters become spaces. Text
+// that is not UTF-8 is taken as Latin-1, as older files write it.
+std::string latin1_postscript_text(std::string_view text);
 
 // "C ('#[" + eight ranks of nine characters + "]') show": 86 characters.
 std::string board_text(const Board& board);
@@ -139,6 +167,13 @@ void write_diagram(PageState& page, const Board& board, const MoveTable& table,
 
 // Starts a game on a page of its own, under its title.
 void begin_game(PageState& page, const GameTitle& title, Output& out);
+
+// Writes the notes of a game read as PGN whose half-moves first .. end - 1
+// were drawn, on pages of their own after its diagrams: a long comment
+// before its first move, then for each drawn move with a long comment or
+// variations, in order, its number, its caption and those.
+void write_notes(PageState& page, const MoveTable& table, std::int64_t first, std::int64_t end,
+                 Output& out);
 
 // Ends the last page, if any diagram or title was written.
 void end_sheet(const PageState& page, Output& out);

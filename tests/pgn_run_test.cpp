@@ -48,15 +48,15 @@ TEST(PgnRun, WritesEachGameOnItsOwnPagesUnderItsTitle) {
     EXPECT_EQ(result.out,
               "/V 11 72 mul def /L 60 def\n"
               "(Anna) (Boris) (Club, 2026.12.01, 0-1) T\n"
-              "L V moveto\n12 28 M\nR (1 e4 score 35 time 1234) show\nL  V 100 sub moveto\n"
+              "L V moveto\n12 28 M\n1 false 35 true 1234 E\nR (1. e4 +0.35 0:01) show\nL  V 100 sub moveto\n"
               "C ('#[rnbqkbnr;pppppppp;        ;        ;    P   ;        ;PPPP PPP;RNBQKBNR;]') show\n"
               "/L 160 L add def\n"
-              "L V moveto\n52 36 M\nR (1  ... e5 score -20 time 3000) show\nL  V 100 sub moveto\n"
+              "L V moveto\n52 36 M\n1 true 20 true 3000 E\nR (1... e5 +0.20 0:03) show\nL  V 100 sub moveto\n"
               "C ('#[rnbqkbnr;pppp ppp;        ;    p   ;    P   ;        ;PPPP PPP;RNBQKBNR;]') show\n"
               "/L 160 L add def\n"
               "showpage\n/V 11 72 mul def\n/L 60 def\n"
               "(Boris) (Anna) (Club, ?, *) T\n"
-              "L V moveto\n11 27 M\nR (1 d4 score 0 time 0) show\nL  V 100 sub moveto\n"
+              "L V moveto\n11 27 M\n1 false 0 false 0 E\nR (1. d4) show\nL  V 100 sub moveto\n"
               "C ('#[rnbqkbnr;pppppppp;        ;        ;   P    ;        ;PPP PPPP;RNBQKBNR;]') show\n"
               "/L 160 L add def\n"
               "showpage\n");
@@ -65,7 +65,7 @@ TEST(PgnRun, WritesEachGameOnItsOwnPagesUnderItsTitle) {
 TEST(PgnRun, ChoosesAGameAndCountsMovesAsTheGameDoes) {
     const RunResult second = run_args_in_process(TWO_GAMES, {"--pgn", "--game", "2", "-"});
     EXPECT_EQ(second.status, 0);
-    EXPECT_EQ(lines_starting(second.out, "R ("), (std::vector<std::string>{"R (1 d4 score 0 time 0) show"}));
+    EXPECT_EQ(lines_starting(second.out, "R ("), (std::vector<std::string>{"R (1. d4) show"}));
     EXPECT_EQ(lines_starting(second.out, "("), (std::vector<std::string>{"(Boris) (Anna) (Club, ?, *) T"}));
 
     // Set up at black's move 40; the range counts from there.
@@ -75,12 +75,12 @@ TEST(PgnRun, ChoosesAGameAndCountsMovesAsTheGameDoes) {
     const RunResult whole = run_args_in_process(fen_game, {"--pgn", "-"});
     EXPECT_EQ(whole.status, 0);
     EXPECT_EQ(lines_starting(whole.out, "R ("),
-              (std::vector<std::string>{"R (40  ... Kd6 score 0 time 0) show", "R (41 Kd4 score 0 time 0) show",
-                                        "R (41  ... Ke6 score 0 time 0) show", "R (42 Ke4 score 0 time 0) show"}));
+              (std::vector<std::string>{"R (40... Kd6) show", "R (41. Kd4) show", "R (41... Ke6) show",
+                                        "R (42. Ke4) show"}));
     EXPECT_NE(whole.out.find("C ('#[        ;        ;   k    ;"), std::string::npos);
     const RunResult range = run_args_in_process(fen_game, {"--pgn", "-", "41", "42"});
     EXPECT_EQ(lines_starting(range.out, "R ("),
-              (std::vector<std::string>{"R (41 Kd4 score 0 time 0) show", "R (41  ... Ke6 score 0 time 0) show"}));
+              (std::vector<std::string>{"R (41. Kd4) show", "R (41... Ke6) show"}));
 }
 
 TEST(PgnRun, TitlesAreLatin1PostScriptStrings) {
@@ -101,14 +101,28 @@ TEST(PgnRun, RecordFromPgnPrintsTheSameBoardsScoresAndTimes) {
     const RunResult from_record = run_program({as_record.path()});
     const RunResult from_pgn = run_program({"--game", "1", pgn.path()});
     EXPECT_EQ(lines_starting(from_record.out, "C ("), lines_starting(from_pgn.out, "C ("));
-    const auto numbers = [](const std::string& out) {
-        std::vector<std::string> kept;
-        for (const std::string& caption : lines_starting(out, "R ("))
-            kept.push_back(caption.substr(caption.find(" score ")));
-        return kept;
-    };
-    EXPECT_EQ(numbers(from_record.out), numbers(from_pgn.out));
-    EXPECT_EQ(numbers(from_pgn.out).size(), 2U);
+    // The record's captions give the score from the mover's view; the
+    // PGN's numbers, apart from its captions, give it from white's.
+    std::vector<std::string> recorded;
+    for (const std::string& caption : lines_starting(from_record.out, "R (")) {
+        std::istringstream words(caption.substr(caption.find(" score ") + 7));
+        long long score = 0;
+        long long time = 0;
+        std::string word;
+        words >> score >> word >> time;
+        recorded.push_back(std::to_string(caption.find(" ... ") == std::string::npos ? score : -score) + " " +
+                           std::to_string(time));
+    }
+    std::vector<std::string> given;
+    for (const std::string& line : lines_of(from_pgn.out))
+        if (line.ends_with(" E")) {
+            std::istringstream words(line);
+            std::string move, black, score, known, time;
+            words >> move >> black >> score >> known >> time;
+            given.push_back(score + " " + time);
+        }
+    EXPECT_EQ(recorded, given);
+    EXPECT_EQ(given.size(), 2U);
 
     // The sample game, whose record was made from its PGN before.
     const RunResult club =
@@ -162,8 +176,8 @@ TEST(PgnRun, NullMovesRepeatThePositionWithoutAMark) {
     EXPECT_EQ(boards[1], boards[0]);
     EXPECT_EQ(boards[2], boards[0]);
     EXPECT_EQ(boards[4], boards[3]);
-    EXPECT_EQ(lines_starting(result.out, "R (").at(1), "R (1  ... -- score 0 time 0) show");
-    EXPECT_EQ(lines_starting(result.out, "R (").at(4), "R (3 -- score 0 time 0) show");
+    EXPECT_EQ(lines_starting(result.out, "R (").at(1), "R (1... --) show");
+    EXPECT_EQ(lines_starting(result.out, "R (").at(4), "R (3. --) show");
     // Each of the three null moves' captions follows its cell's move-to,
     // with no squares to mark between.
     EXPECT_EQ(lines_starting(result.out, "L V moveto").size(), 6U);
@@ -193,22 +207,81 @@ TEST(PgnRun, Chess960GamesCastleByTheirRules) {
         EXPECT_EQ(boards[1], "C ('#[  krr   ;pppppppp;        ;        ;        ;        ;PPPPPPPP;R    RK ;]') show");
         EXPECT_EQ(boards[4], "C ('#[  kr   r;pppppppp;        ;        ;    P   ;        ;PPPP PPP;R    R K;]') show");
         const std::vector<std::string> captions = lines_starting(result.out, "R (");
-        EXPECT_EQ(captions[0], "R (1 O-O score 0 time 0) show");
-        EXPECT_EQ(captions[1], "R (1  ... O-O-O score 0 time 0) show");
-        EXPECT_EQ(captions[3], "R (2  ... Rh8 score 0 time 0) show");
+        EXPECT_EQ(captions[0], "R (1. O-O) show");
+        EXPECT_EQ(captions[1], "R (1... O-O-O) show");
+        EXPECT_EQ(captions[3], "R (2... Rh8) show");
     }
     // From the standard start, the king takes its own rook's square; a
     // record cannot hold that.
     const std::string start = "[Variant \"chess960\"]\n\n1. e4 e5 2. Nf3 Nf6 3. Bc4 Bc5 4. O-O *\n";
     const RunResult standard = run_args_in_process(start, {"--pgn", "-"});
     EXPECT_EQ(standard.status, 0);
-    EXPECT_NE(standard.out.find("4 7 M\nR (4 O-O score 0 time 0) show"), std::string::npos) << standard.out;
+    EXPECT_NE(standard.out.find("4 7 M\n4 false 0 false 0 E\nR (4. O-O) show"), std::string::npos) << standard.out;
     EXPECT_EQ(lines_starting(standard.out, "C (").back(),
               "C ('#[rnbqk  r;pppp ppp;     n  ;  b p   ;  B P   ;     N  ;PPPP PPP;RNBQ RK ;]') show");
     const RunResult record = run_args_in_process(start, {"--to-record", "-"});
     EXPECT_EQ(record.status, 1);
     EXPECT_EQ(record.err, "tavrik: standard input: game 1 (? - ?): is a Chess960 game, which a record cannot "
                           "hold; print it as PGN\n");
+}
+
+// Captions as players read them, from whichever source of numbers, and
+// only what the game gives.
+TEST(PgnRun, CaptionsReadAsABooksWithOnlyTheNumbersGiven) {
+    const std::string pgn =
+        "[TimeControl \"7200+5\"]\n\n"
+        "1. e4 {+0.35/18 1.234s} e5 {+0.50/17 2.6s} 2. Nf3 {[%eval -1.20,20] [%clk 1:59:00]} "
+        "Nc6 {[%eval 0.00] [%clk 0:59:05]} 3. Bb5 {+M3/20 0.4s} a6 {+M2/30 0.5s} "
+        "4. Ba4 {[%eval #-3]} Nf6 {[%emt 0:00:00]} 5. O-O *\n";
+    const RunResult result = run_args_in_process(pgn, {"--pgn", "-"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(lines_starting(result.out, "R ("),
+              (std::vector<std::string>{"R (1. e4 +0.35 0:01) show", "R (1... e5 -0.50 0:03) show",
+                                        "R (2. Nf3 -1.20 1:05) show", "R (2... Nc6 0.00 1:01:00) show",
+                                        "R (3. Bb5 #3 0:00) show", "R (3... a6 #-2 0:01) show",
+                                        "R (4. Ba4 #-3) show", "R (4... Nf6 0:00) show", "R (5. O-O) show"}));
+    // The numbers beside, for the bars and the graph: known or not.
+    std::vector<std::string> numbers;
+    for (const std::string& line : lines_of(result.out))
+        if (line.ends_with(" E"))
+            numbers.push_back(line);
+    EXPECT_EQ(numbers.at(3), "2 true 0 true 3660000 E");
+    EXPECT_EQ(numbers.at(5), "3 true -99998 true 500 E");
+    EXPECT_EQ(numbers.at(7), "4 true 0 false 0 E");
+    EXPECT_EQ(evaluation_text(-5), "-0.05");
+    EXPECT_EQ(duration_text(59'500), "1:00");
+    EXPECT_EQ(duration_text(3'599'499), "59:59");
+}
+
+// A short comment under its board, a long one and the variations in the
+// notes after the diagrams, and text that PostScript must take as text.
+TEST(PgnRun, CommentsAndVariationsStandUnderTheBoardOrInTheNotes) {
+    const std::string awful = "(unbalanced \\ back) slash ((";
+    const std::string long_words = std::string(SHORT_COMMENT, 'x') + " and on";
+    const std::string pgn = "[White \"J\xfcrgen\"]\n\n{" + awful + "} 1. e4 {Best by test} e5 $6 {" + long_words +
+                            "} (1... c5 {Sicilian} (1... e6) 2. Nf3) 2. Nf3 (2. f4 exf4!) *\n";
+    const RunResult result = run_args_in_process(pgn, {"--pgn", "-"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.err, "");
+    const std::vector<std::string> lines = lines_of(result.out);
+    const auto after = [&](const std::string& first) {
+        const auto at = std::find(lines.begin(), lines.end(), first);
+        return at == lines.end() ? std::vector<std::string>{} : std::vector<std::string>(at + 1, lines.end());
+    };
+    EXPECT_EQ(lines.at(1), "(J\\374rgen) (?) (?, ?, *) T");
+    EXPECT_EQ(lines.at(2), "(\\(unbalanced \\\\ back\\) slash \\(\\() I");
+    EXPECT_EQ(lines_starting(result.out, "(Best"), std::vector<std::string>{"(Best by test) U"});
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "(\\(see note 1\\)) U"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "(\\(see note 2\\)) U"), 1);
+    EXPECT_EQ(after("Notes"),
+              (std::vector<std::string>{"(1) (1... e5?!) NoteHead", "(" + long_words + ") NoteText",
+                                        "(1... c5 Sicilian \\(1... e6\\) 2. Nf3) NoteText", "(2) (2. Nf3) NoteHead",
+                                        "(2. f4 exf4!) NoteText", "showpage"}));
+    // Only the drawn moves' notes; none at all, no notes page.
+    const std::vector<std::string> later = lines_of(run_args_in_process(pgn, {"--pgn", "-", "2"}).out);
+    EXPECT_EQ(std::count(later.begin(), later.end(), "(1) (2. Nf3) NoteHead"), 1);
+    EXPECT_EQ(std::count(later.begin(), later.end(), "(1) (1... e5?!) NoteHead"), 0);
+    EXPECT_EQ(run_args_in_process("1. e4 {short} *\n", {"--pgn", "-"}).out.find("Notes"), std::string::npos);
 }
 
 // Which side each game is seen from: a "Flip" line after its title with

@@ -227,5 +227,66 @@ TEST(HalfMoveNumbers, FirstMoveCountsFromTheBaseTimeOnlyWhenKnown) {
     EXPECT_EQ(second.time, 8000);
 }
 
+// What an annotated game keeps besides its moves: marks written both
+// ways, NAGs, the words of comments, nested variations with theirs.
+TEST(PgnReader, KeepsMarksCommentsAndVariationsAsWritten) {
+    const std::vector<PgnGame> games = read_games(
+        "{Before [%evp 1,2] the moves}\n"
+        "1. e4! $14 {A [%clk 0:01:00] good\n  move} {+0.35/18 1.2s and more} e5 ?! $200 $999\n"
+        "(1... c5 {Sicilian} 2. Nf3 (2. c3 d5 $1) (; to the end\n2. Nc3) d6 {then} (2... e6)) "
+        "2. Nf3 *\n");
+    ASSERT_EQ(games.size(), 1U);
+    const PgnGame& game = games[0];
+    EXPECT_EQ(game.comment, "Before the moves");
+    ASSERT_EQ(game.moves.size(), 3U);
+    EXPECT_EQ(game.moves[0].text, "e4!");
+    EXPECT_EQ(game.moves[0].nags, (std::vector<std::uint8_t>{1, 14}));
+    EXPECT_EQ(game.moves[0].comment, "A good move and more");
+    EXPECT_EQ(game.moves[0].values.clock_ms, 60000);
+    EXPECT_EQ(game.moves[1].nags, (std::vector<std::uint8_t>{6, 200}));
+    ASSERT_EQ(game.moves[1].variations.size(), 1U);
+    const PgnVariation& sicilian = game.moves[1].variations[0];
+    ASSERT_EQ(sicilian.moves.size(), 3U);
+    EXPECT_EQ(sicilian.moves[1].variations.size(), 2U);
+    EXPECT_EQ(sicilian.moves[1].variations[1].comment, "to the end");
+    EXPECT_EQ(variation_text(sicilian, 2),
+              "1... c5 Sicilian 2. Nf3 (2. c3 d5!) (to the end 2. Nc3) 2... d6 then (2... e6)");
+    // Marks print once, glued; a judgement after a space.
+    PgnVariation marked;
+    marked.moves.push_back({"Nf3!?", {}, {5, 14, 1, 16}, "", {}});
+    marked.moves.push_back({"e5", {}, {}, "", {}});
+    EXPECT_EQ(variation_text(marked, 5), "3. Nf3!? += e5");
+    EXPECT_EQ(nag_text(13), "~");
+    EXPECT_EQ(nag_text(19), "-+");
+    EXPECT_EQ(nag_text(7), "");
+
+    // Without annotations, as tavrik-analyse reads: the moves and numbers.
+    std::FILE* file = std::tmpfile();
+    const std::string text = "{x} 1. e4 $1 {y [%clk 0:00:10]} (1. d4 d5) e5 *\n";
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
+    PgnReader plain(file);
+    plain.keep_annotations(false);
+    PgnGame bare;
+    ASSERT_TRUE(plain.next_game(bare));
+    EXPECT_EQ(texts_of(bare), (std::vector<std::string>{"e4", "e5"}));
+    EXPECT_EQ(bare.comment, "");
+    EXPECT_TRUE(bare.moves[0].nags.empty() && bare.moves[0].comment.empty() && bare.moves[0].variations.empty());
+    EXPECT_EQ(bare.moves[0].values.clock_ms, 10000);
+    std::fclose(file);
+}
+
+TEST(PgnReader, DeepVariationsAndLongCommentsAreReadWhole) {
+    std::string nested = "1. e4 ";
+    for (int k = 0; k < 200; ++k)
+        nested += "(1. d4 ";
+    nested += std::string(200, ')') + " e5 {" + std::string(100000, 'w') + " end} *\n";
+    const std::vector<PgnGame> games = read_games(nested);
+    ASSERT_EQ(games.size(), 1U);
+    EXPECT_EQ(games[0].damage, "");
+    EXPECT_EQ(texts_of(games[0]), (std::vector<std::string>{"e4", "e5"}));
+    EXPECT_EQ(games[0].moves[1].comment.size(), 100004U);
+}
+
 } // namespace
 } // namespace tavrik
