@@ -163,8 +163,6 @@ void read_eval(Scanner& s, CommentValues& values) {
         keep_first(values.depth, s.digits());
 }
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
 // Marks and judgements by NAG: 1 to 6, then 10 to 19.
 constexpr std::array<std::string_view, 7> MARKS = {"", "!", "?", "!!", "??", "!?", "?!"};
 constexpr std::array<std::string_view, 10> JUDGEMENTS = {"=", "=", "=", "~", "+=", "=+", "+/-", "-/+", "+-", "-+"};
@@ -233,27 +231,36 @@ std::string_view nag_text(int nag) {
     return {};
 }
 
-void comment_words(std::string_view comment, std::string& words) {
-    CommentValues unused;
-    bool gap = true; // a space is owed before the next letter, if any came before
-    for (std::size_t at = read_engine_comment(comment, unused); at < comment.size();) {
-        if (comment.compare(at, 2, "[%") == 0) {
-            const std::size_t close = comment.find(']', at);
+void comment_words(std::string_view comment, std::string& words, std::optional<std::size_t> numbers) {
+    if (!numbers) {
+        CommentValues unused;
+        numbers = read_engine_comment(comment, unused);
+    }
+    // By hand: most comments hold nothing but commands, and this runs for
+    // every one of them.
+    const auto space = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; };
+    std::size_t at = *numbers;
+    while (at < comment.size()) {
+        const char c = comment[at];
+        if (space(c)) {
+            ++at;
+            continue;
+        }
+        if (c == '[' && at + 1 < comment.size() && comment[at + 1] == '%') {
+            const std::size_t close = comment.find(']', at + 2);
             if (close != std::string_view::npos) {
                 at = close + 1;
-                gap = true;
                 continue;
             }
         }
-        const char c = comment[at++];
-        if (is_space(c)) {
-            gap = true;
-            continue;
-        }
-        if (gap && !words.empty())
+        // A word: up to a space or a command.
+        const std::size_t start = at;
+        while (at < comment.size() && !space(comment[at]) &&
+               !(comment[at] == '[' && at + 1 < comment.size() && comment[at + 1] == '%' && at > start))
+            ++at;
+        if (!words.empty())
             words += ' ';
-        gap = false;
-        words += c;
+        words.append(comment.substr(start, at - start));
     }
 }
 
@@ -263,8 +270,8 @@ std::string variation_text(const PgnVariation& variation, std::int64_t index) {
     return text;
 }
 
-void read_comment_values(std::string_view comment, CommentValues& values) {
-    read_engine_comment(comment, values);
+std::size_t read_comment_values(std::string_view comment, CommentValues& values) {
+    const std::size_t numbers = read_engine_comment(comment, values);
     for (std::size_t at = comment.find("[%"); at != std::string_view::npos;
          at = comment.find("[%", at + 2)) {
         Scanner s{comment, at + 2};
@@ -286,6 +293,7 @@ void read_comment_values(std::string_view comment, CommentValues& values) {
         else if (command("clk"))
             keep_first(values.clock_ms, clock_time(s));
     }
+    return numbers;
 }
 
 TimeControl parse_time_control(std::string_view text) {

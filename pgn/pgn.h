@@ -42,13 +42,17 @@ struct CommentValues {
 //   engine matches: "+0.35/18 1.234s", "-M3/20 0.5s", "+0.35/18 1.2s n=6644039";
 //   servers: "[%eval 0.35]", "[%eval -1.20,18]", "[%eval #-3]",
 //            "[%emt 0:00:01.5]", "[%clk 0:04:58.3]".
-void read_comment_values(std::string_view comment, CommentValues& values);
+// Returns the length of the engine match's numbers at the comment's start,
+// 0 when it has none.
+std::size_t read_comment_values(std::string_view comment, CommentValues& values);
 
 // Appends to words what a comment says to a reader: its text without the
-// "[%...]" commands and without an engine match's numbers at its start,
-// white space folded to single spaces, a space before it when words held
-// some already.
-void comment_words(std::string_view comment, std::string& words);
+// "[%...]" commands and without the first `numbers` bytes (an engine
+// match's, as read_comment_values measured them; the function measures
+// them itself when not told), white space folded to single spaces, a
+// space before it when words held some already.
+void comment_words(std::string_view comment, std::string& words,
+                   std::optional<std::size_t> numbers = std::nullopt);
 
 struct PgnVariation;
 

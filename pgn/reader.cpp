@@ -324,10 +324,11 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
             } else if (!read_comment(keep ? &comment : nullptr, game.damage)) {
                 break;
             }
+            std::optional<std::size_t> numbers;
             if (keep && after != nullptr)
-                read_comment_values(comment, after->values);
+                numbers = read_comment_values(comment, after->values);
             if (keep && annotate)
-                comment_words(comment, after != nullptr ? after->comment : game.comment);
+                comment_words(comment, after != nullptr ? after->comment : game.comment, numbers);
             continue;
         }
         if (c == '(') {

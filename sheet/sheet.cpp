@@ -196,34 +196,98 @@ void put_paragraph(Output& out, std::string_view text) {
     }
 }
 
+// "+0.35", "-1.20", "0.00" for a score from white's view; "#3", "#-3"
+// for mates (a mate in n is 100000 - n, as readers and engines give it).
+char* append_evaluation(char* at, std::int64_t white_score) {
+    constexpr std::int64_t MATE = 100000;
+    const std::int64_t size = white_score < 0 ? -white_score : white_score;
+    if (size > MATE - 1000 && size <= MATE) {
+        at = append(at, white_score < 0 ? "#-" : "#");
+        return append_number(at, MATE - size);
+    }
+    if (white_score != 0)
+        *at++ = white_score > 0 ? '+' : '-';
+    at = append_number(at, size / 100);
+    *at++ = '.';
+    std::memcpy(at, digit_pair(size % 100), 2);
+    return at + 2;
+}
+
+// "0:03", "1:05", "1:02:03": milliseconds to the nearest second.
+char* append_duration(char* at, std::int64_t ms) {
+    const std::int64_t seconds = ms <= 0 ? 0 : ms / 1000 + (ms % 1000 >= 500 ? 1 : 0);
+    if (seconds >= 3600) {
+        at = append_number(at, seconds / 3600);
+        *at++ = ':';
+        std::memcpy(at, digit_pair(seconds % 3600 / 60), 2);
+        at += 2;
+    } else {
+        at = append_number(at, seconds / 60);
+    }
+    *at++ = ':';
+    std::memcpy(at, digit_pair(seconds % 60), 2);
+    return at + 2;
+}
+
+// The numbers of a caption after its move and marks, as far as given.
+char* append_caption_numbers(char* at, const MoveTable& table, std::int64_t i) {
+    const auto k = static_cast<std::size_t>(i - table.first);
+    const GivenNumbers given = k < table.given.size() ? table.given[k] : 0;
+    const HalfMove& half_move = table.at(i);
+    if ((given & SCORE_GIVEN) != 0) {
+        *at++ = ' ';
+        at = append_evaluation(at, i % 2 == 0 ? -half_move.score : half_move.score);
+    }
+    if ((given & TIME_GIVEN) != 0) {
+        *at++ = ' ';
+        at = append_duration(at, half_move.time);
+    }
+    return at;
+}
+
+// Room for the numbers of a caption: a sign, the largest number, its
+// point and two digits, a time of the largest number of hours.
+constexpr std::size_t CAPTION_NUMBERS_ROOM = 2 * (NUMBER_ROOM + 8);
+
 // A game's diagram with its caption as players read it, the numbers for
-// the prologue apart, and a short comment under the board.
+// the prologue apart, and a short comment under the board. Its text is
+// SAN and marks: nothing a PostScript string holds specially.
 void write_book_diagram(PageState& page, const Board& board, const MoveTable& table, std::int64_t i,
                         Output& out) {
     const HalfMove& half_move = table.at(i);
     const auto k = static_cast<std::size_t>(i - table.first);
     const GivenNumbers given = k < table.given.size() ? table.given[k] : 0;
     const bool black = i % 2 == 0;
-    put_text(out, "L V moveto\n");
+    char* at = room_for(out, ROOM_AFTER_MOVE);
+    at = append(at, "L V moveto\n");
     // The caption does not show the squares; a null move has none.
     if ((half_move.flags & NULL_MOVE_BIT) == 0) {
-        put_number(out, from_square(half_move.move));
-        put_char(out, ' ');
-        put_number(out, to_square(half_move.move));
-        put_text(out, " M\n");
+        at = append_number(at, from_square(half_move.move));
+        *at++ = ' ';
+        at = append_number(at, to_square(half_move.move));
+        at = append(at, " M\n");
     }
-    put_number(out, (i + 1) / 2);
-    put_text(out, black ? " true " : " false ");
-    put_number(out, black ? -half_move.score : half_move.score);
-    put_text(out, (given & SCORE_GIVEN) != 0 ? " true " : " false ");
-    put_number(out, half_move.time);
-    put_text(out, " E\nR (");
-    put_text(out, postscript_escaped(book_caption(table, i)));
-    put_text(out, ") show\nL  V 100 sub moveto\n");
-    put_text(out, BOARD_PREFIX);
-    put_text(out, std::string_view(board.letters.data(), board.letters.size()));
-    put_text(out, BOARD_SUFFIX);
-    if (const MoveNote* note = note_of(table, i); note != nullptr) {
+    at = append_number(at, (i + 1) / 2);
+    at = append(at, black ? " true " : " false ");
+    at = append_number(at, black ? -half_move.score : half_move.score);
+    at = append(at, (given & SCORE_GIVEN) != 0 ? " true " : " false ");
+    at = append_number(at, half_move.time);
+    at = append(at, " E\nR (");
+    at = append_number(at, (i + 1) / 2);
+    at = append(at, black ? "... " : ". ");
+    appended_up_to(out, at);
+    put_text(out, table.san[k]);
+    const MoveNote* note = note_of(table, i);
+    if (note != nullptr)
+        put_text(out, note->marks);
+    at = room_for(out, ROOM_AFTER_MOVE + CAPTION_NUMBERS_ROOM);
+    at = append_caption_numbers(at, table, i);
+    at = append(at, ") show\nL  V 100 sub moveto\n");
+    at = append(at, BOARD_PREFIX);
+    at = append(at, std::string_view(board.letters.data(), board.letters.size()));
+    at = append(at, BOARD_SUFFIX);
+    appended_up_to(out, at);
+    if (note != nullptr) {
         std::string under = note->comment.size() > SHORT_COMMENT ? std::string() : note->comment;
         if (has_notes(note))
             under += (under.empty() ? "(see note " : " (see note ") + std::to_string(++page.notes) + ")";
@@ -412,44 +476,24 @@ void write_notes(PageState& page, const MoveTable& table, std::int64_t first, st
 }
 
 std::string evaluation_text(std::int64_t white_score) {
-    // A mate in n is 100000 - n, as the readers and engines give it.
-    constexpr std::int64_t MATE = 100000;
-    const std::int64_t size = white_score < 0 ? -white_score : white_score;
-    if (size > MATE - 1000 && size <= MATE)
-        return (white_score < 0 ? "#-" : "#") + std::to_string(MATE - size);
-    std::string text = white_score > 0 ? "+" : white_score < 0 ? "-" : "";
-    text += std::to_string(size / 100);
-    text += '.';
-    text += static_cast<char>('0' + size % 100 / 10);
-    text += static_cast<char>('0' + size % 10);
-    return text;
+    std::array<char, NUMBER_ROOM + 8> text{};
+    return {text.data(), append_evaluation(text.data(), white_score)};
 }
 
 std::string duration_text(std::int64_t ms) {
-    const std::int64_t seconds = std::max<std::int64_t>(0, ms) / 1000 + (std::max<std::int64_t>(0, ms) % 1000 >= 500 ? 1 : 0);
-    const auto two = [](std::int64_t n) { return std::string(n < 10 ? "0" : "") + std::to_string(n); };
-    if (seconds >= 3600)
-        return std::to_string(seconds / 3600) + ":" + two(seconds % 3600 / 60) + ":" + two(seconds % 60);
-    return std::to_string(seconds / 60) + ":" + two(seconds % 60);
+    std::array<char, NUMBER_ROOM + 8> text{};
+    return {text.data(), append_duration(text.data(), ms)};
 }
 
 std::string book_caption(const MoveTable& table, std::int64_t i) {
     const auto k = static_cast<std::size_t>(i - table.first);
-    const HalfMove& half_move = table.at(i);
-    const GivenNumbers given = k < table.given.size() ? table.given[k] : 0;
     std::string caption = std::to_string((i + 1) / 2);
     caption += i % 2 == 0 ? "... " : ". ";
     caption += k < table.san.size() ? table.san[k] : move_text_of(table, i);
     if (const MoveNote* note = note_of(table, i); note != nullptr)
         caption += note->marks;
-    if ((given & SCORE_GIVEN) != 0) {
-        caption += ' ';
-        caption += evaluation_text(i % 2 == 0 ? -half_move.score : half_move.score);
-    }
-    if ((given & TIME_GIVEN) != 0) {
-        caption += ' ';
-        caption += duration_text(half_move.time);
-    }
+    std::array<char, CAPTION_NUMBERS_ROOM> numbers{};
+    caption.append(numbers.data(), append_caption_numbers(numbers.data(), table, i));
     return caption;
 }
 
