@@ -45,7 +45,8 @@ constexpr const char* ANALYSE_HELP =
     "  --pgn, --game N    read PGN whatever the name; analyse its Nth game\n"
     "  --pgn-out          write PGN with engine-match comments instead of a record\n"
     "  --progress         show progress on standard error even when it is no terminal\n"
-    "  --option NAME=VALUE  a UCI option for every engine (Threads is 1 unless given)\n";
+    "  --option NAME=VALUE  a UCI option for every engine (Threads is 1 unless given)\n"
+    "  --help, --version\n";
 
 constexpr auto STOP_GRACE = std::chrono::milliseconds(500);
 
@@ -487,6 +488,11 @@ std::string default_engine() {
 
 int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::FILE* out,
                         std::FILE* err, int interrupt_fd) {
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        Output output(out);
+        put_text(output, "tavrik-analyse " TAVRIK_VERSION "\n");
+        return finish_output(output, err);
+    }
     AnalyseOptions options;
     bool help = false;
     if (const std::string wrong = parse_analyse_options(argc, argv, options, help); !wrong.empty())

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "support.h"
@@ -71,6 +72,43 @@ TEST(Program, HelpAndVersionAnswerAndSucceed) {
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("tavrik ", 0), 0U);
     EXPECT_EQ(version.out.back(), '\n');
+    // One version for the three programs, the build's.
+    const std::string number = version.out.substr(7);
+    EXPECT_EQ(run_command({TAVRIK_ANALYSE_BINARY, "--version"}).out, "tavrik-analyse " + number);
+    EXPECT_EQ(run_command({TAVRIK_PDF, "--version"}).out, "tavrik-pdf " + number);
+}
+
+// What bash offers after the words typed, with the programs' completion
+// loaded, in the folder given.
+std::string completed(const std::string& folder, const std::string& typed) {
+    const std::string script =
+        "cd \"$2\" && source \"$1\" && read -ra COMP_WORDS <<< \"$3\" && "
+        "{ [[ $3 != *' ' ]] || COMP_WORDS+=(''); } && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && "
+        "_tavrik_complete && echo \"${COMPREPLY[*]}\"";
+    const RunResult bash = run_command({"bash", "-c", script, "bash", SOURCE + "/run/tavrik.bash-completion", folder, typed});
+    EXPECT_EQ(bash.status, 0) << bash.err;
+    return bash.out;
+}
+
+TEST(Completion, OffersEachProgramsOptionsFilesAndNoNumbers) {
+    const std::string folder = ::testing::TempDir() + "tavrik-completion-" + std::to_string(::getpid());
+    ::mkdir(folder.c_str(), 0700);
+    const std::string game = folder + "/game.pgn";
+    std::FILE* file = std::fopen(game.c_str(), "w");
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    const auto offered = [&](const std::string& typed) { return completed(folder, typed); };
+    EXPECT_EQ(offered("tavrik --fl"), "--flip\n");
+    EXPECT_EQ(offered("tavrik-pdf --no-e"), "--no-eval-bar\n");
+    EXPECT_EQ(offered("tavrik-analyse --pgn-o"), "--pgn-out\n");
+    EXPECT_EQ(offered("tavrik-pdf --layout "), "3x6 2x3\n");
+    EXPECT_EQ(offered("tavrik ga"), "game.pgn\n");
+    EXPECT_EQ(offered("tavrik --game 2 ga"), "game.pgn\n");
+    // Move numbers after the file, and a number after --depth: nothing.
+    EXPECT_EQ(offered("tavrik game.pgn "), "\n");
+    EXPECT_EQ(offered("tavrik-analyse --depth "), "\n");
+    std::remove(game.c_str());
+    ::rmdir(folder.c_str());
 }
 
 TEST(Program, DashReadsTheRecordFromStandardInput) {
