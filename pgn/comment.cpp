@@ -175,7 +175,9 @@ std::string move_number(std::int64_t index) {
 }
 
 // NOLINTNEXTLINE(misc-no-recursion): nested as deep as the reader keeps them
-void add_variation(std::string& text, const PgnVariation& variation, std::int64_t index) {
+void add_variation(std::string& text, const std::vector<PgnVariation>& variations, std::size_t which,
+                   std::int64_t index) {
+    const PgnVariation& variation = variations[which];
     text += variation.comment;
     bool number_due = true; // black's move needs its number here
     for (const PgnMove& move : variation.moves) {
@@ -192,9 +194,9 @@ void add_variation(std::string& text, const PgnVariation& variation, std::int64_
             text += move.comment;
             number_due = true;
         }
-        for (const PgnVariation& nested : move.variations) {
+        for (const std::size_t nested : move.variations) {
             text += " (";
-            add_variation(text, nested, index);
+            add_variation(text, variations, nested, index);
             text += ')';
             number_due = true;
         }
@@ -264,9 +266,10 @@ void comment_words(std::string_view comment, std::string& words, std::optional<s
     }
 }
 
-std::string variation_text(const PgnVariation& variation, std::int64_t index) {
+std::string variation_text(const std::vector<PgnVariation>& variations, std::size_t which,
+                           std::int64_t index) {
     std::string text;
-    add_variation(text, variation, index);
+    add_variation(text, variations, which, index);
     return text;
 }
 

@@ -54,8 +54,6 @@ std::size_t read_comment_values(std::string_view comment, CommentValues& values)
 void comment_words(std::string_view comment, std::string& words,
                    std::optional<std::size_t> numbers = std::nullopt);
 
-struct PgnVariation;
-
 // Appends the marks of the NAGs as a reader reads them after a move: its
 // first mark ("!?") glued to it, its first judgement ("+=") after a space.
 void add_marks(std::string& text, const std::vector<std::uint8_t>& nags);
@@ -73,23 +71,27 @@ struct PgnMove {
     CommentValues values;
     // Only when the reader keeps annotations: the NAGs after the move, its
     // marks among them, in order; the words of its comments; and the
-    // variations that follow it, each an alternative to it.
+    // variations that follow it, each an alternative to it, by their
+    // places in the game's list of variations.
     std::vector<std::uint8_t> nags;
     std::string comment;
-    std::vector<PgnVariation> variations;
+    std::vector<std::size_t> variations;
 };
 
+// A game's variations stand in one list, nested ones referred to by their
+// places in it, so that no type holds itself.
 struct PgnVariation {
     std::string comment; // before its first move
     std::vector<PgnMove> moves;
 };
 
-// The variation as a reader reads it, for a variation replacing half-move
-// `index` (white's move m is 2m - 1): its moves as written, each mark
-// after its move, move numbers before white's moves and wherever black's
-// follow a comment or another variation ("3... Nf6 4. O-O Nxe4"), its
-// comments' words, and its own variations in parentheses.
-std::string variation_text(const PgnVariation& variation, std::int64_t index);
+// Variation `which` of the list as a reader reads it, for a variation
+// replacing half-move `index` (white's move m is 2m - 1): its moves as
+// written, each mark after its move, move numbers before white's moves and
+// wherever black's follow a comment or another variation ("3... Nf6 4. O-O
+// Nxe4"), its comments' words, and its own variations in parentheses.
+std::string variation_text(const std::vector<PgnVariation>& variations, std::size_t which,
+                           std::int64_t index);
 
 struct Tag {
     std::string name;
@@ -100,6 +102,7 @@ struct PgnGame {
     std::int64_t number = 0; // from 1 within its file
     std::vector<Tag> tags;
     std::vector<PgnMove> moves;
+    std::vector<PgnVariation> variations; // of its moves and of each other
     std::string comment; // the words of the comments before the first move
     std::string result; // empty when the game had no result token
     // Why the text of the game broke off after its moves, empty if it did
@@ -139,7 +142,8 @@ private:
     bool read_tag(PgnGame& game);
     bool read_comment(std::string* text, std::string& damage);
     bool skip_variation(std::string& damage);
-    bool read_variation(PgnVariation& variation, int depth, std::string& damage);
+    bool read_variation(std::vector<PgnVariation>& variations, std::size_t which, int depth,
+                        std::string& damage);
     std::string_view next_token();
 
     std::FILE* file_;

@@ -232,9 +232,13 @@ std::string_view PgnReader::next_token() {
     return line_.substr(start, pos_ - start);
 }
 
-bool PgnReader::read_variation(PgnVariation& variation, int depth, std::string& damage) {
-    std::vector<PgnMove>& moves = variation.moves;
+// NOLINTNEXTLINE(misc-no-recursion): as deep as MAX_VARIATION_DEPTH
+bool PgnReader::read_variation(std::vector<PgnVariation>& variations, std::size_t which, int depth,
+                               std::string& damage) {
     for (;;) {
+        // Looked up afresh: a nested variation grows the list.
+        PgnVariation& variation = variations[which];
+        std::vector<PgnMove>& moves = variation.moves;
         const std::int64_t line_before = line_number_;
         if (!fill() || (line_number_ != line_before && pos_ == 0 && at_tag_line())) {
             damage = "unclosed variation";
@@ -255,9 +259,14 @@ bool PgnReader::read_variation(PgnVariation& variation, int depth, std::string& 
             comment_words(comment_, moves.empty() ? variation.comment : moves.back().comment);
         } else if (c == '(') {
             ++pos_;
-            const bool nested = !moves.empty() && depth < MAX_VARIATION_DEPTH;
-            if (!(nested ? read_variation(moves.back().variations.emplace_back(), depth + 1, damage)
-                         : skip_variation(damage)))
+            if (moves.empty() || depth >= MAX_VARIATION_DEPTH) {
+                if (!skip_variation(damage))
+                    return false;
+                continue;
+            }
+            moves.back().variations.push_back(variations.size());
+            variations.emplace_back();
+            if (!read_variation(variations, variations.size() - 1, depth + 1, damage))
                 return false;
         } else if (c == ')') {
             ++pos_;
@@ -288,6 +297,7 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
         game.moves.reserve(256);
     game.tags.clear();
     game.moves.clear();
+    game.variations.clear();
     game.comment.clear();
     game.result.clear();
     game.damage.clear();
@@ -333,9 +343,14 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
         }
         if (c == '(') {
             ++pos_;
-            const bool kept = annotate && !game.moves.empty();
-            if (!(kept ? read_variation(game.moves.back().variations.emplace_back(), 1, game.damage)
-                       : skip_variation(game.damage)))
+            if (!annotate || game.moves.empty()) {
+                if (!skip_variation(game.damage))
+                    break;
+                continue;
+            }
+            game.moves.back().variations.push_back(game.variations.size());
+            game.variations.emplace_back();
+            if (!read_variation(game.variations, game.variations.size() - 1, 1, game.damage))
                 break;
             continue;
         }

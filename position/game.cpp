@@ -25,8 +25,8 @@ void add_note(const PgnGame& game, MoveTable& table) {
     MoveNote& note = table.notes[k];
     add_marks(note.marks, move.nags);
     note.comment = move.comment;
-    for (const PgnVariation& variation : move.variations)
-        note.variations.push_back(variation_text(variation, table.end()));
+    for (const std::size_t variation : move.variations)
+        note.variations.push_back(variation_text(game.variations, variation, table.end()));
 }
 
 } // namespace

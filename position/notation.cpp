@@ -118,7 +118,7 @@ bool read_castling(std::string_view field, Board& board, std::string& why) {
         }
         if (file < 0)
             continue;
-        const auto index = static_cast<std::size_t>((colour == WHITE ? 0 : 2) + (king_side ? 0 : 1));
+        const std::size_t index = (colour == WHITE ? 0U : 2U) + (king_side ? 0U : 1U);
         board.castling |= 1U << index;
         board.castling_rook[index] = static_cast<std::int8_t>(file);
     }

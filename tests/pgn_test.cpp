@@ -245,17 +245,18 @@ TEST(PgnReader, KeepsMarksCommentsAndVariationsAsWritten) {
     EXPECT_EQ(game.moves[0].values.clock_ms, 60000);
     EXPECT_EQ(game.moves[1].nags, (std::vector<std::uint8_t>{6, 200}));
     ASSERT_EQ(game.moves[1].variations.size(), 1U);
-    const PgnVariation& sicilian = game.moves[1].variations[0];
+    const PgnVariation& sicilian = game.variations[game.moves[1].variations[0]];
     ASSERT_EQ(sicilian.moves.size(), 3U);
-    EXPECT_EQ(sicilian.moves[1].variations.size(), 2U);
-    EXPECT_EQ(sicilian.moves[1].variations[1].comment, "to the end");
-    EXPECT_EQ(variation_text(sicilian, 2),
+    ASSERT_EQ(sicilian.moves[1].variations.size(), 2U);
+    EXPECT_EQ(game.variations[sicilian.moves[1].variations[1]].comment, "to the end");
+    EXPECT_EQ(game.variations.size(), 4U);
+    EXPECT_EQ(variation_text(game.variations, game.moves[1].variations[0], 2),
               "1... c5 Sicilian 2. Nf3 (2. c3 d5!) (to the end 2. Nc3) 2... d6 then (2... e6)");
     // Marks print once, glued; a judgement after a space.
-    PgnVariation marked;
-    marked.moves.push_back({"Nf3!?", {}, {5, 14, 1, 16}, "", {}});
-    marked.moves.push_back({"e5", {}, {}, "", {}});
-    EXPECT_EQ(variation_text(marked, 5), "3. Nf3!? += e5");
+    std::vector<PgnVariation> marked(1);
+    marked[0].moves.push_back({"Nf3!?", {}, {5, 14, 1, 16}, "", {}});
+    marked[0].moves.push_back({"e5", {}, {}, "", {}});
+    EXPECT_EQ(variation_text(marked, 0, 5), "3. Nf3!? += e5");
     EXPECT_EQ(nag_text(13), "~");
     EXPECT_EQ(nag_text(19), "-+");
     EXPECT_EQ(nag_text(7), "");

@@ -707,8 +707,9 @@ TEST(View, LargeLayoutHoldsSixLargerBoardsInReadingOrder) {
     constexpr double SCALE = 1.5;
     // The body's grid, scaled about its top left, (60, 800).
     const auto square = [&](int k, const char* name, double u = 0.5, double v = 0.5) {
+        const int row = k / 2;
         const double left = 60 + SCALE * 160 * (k % 2);
-        const double bottom = 800 - SCALE * (800 - (792 - 180.0 * (k / 2) - 100));
+        const double bottom = 800 - SCALE * (800 - (792 - 180.0 * row - 100));
         return page.at(left + CENTRE_X + (name[0] - 'a' + u) * SCALE * SQUARE,
                        bottom + CENTRE_Y + (name[1] - '1' + v) * SCALE * SQUARE);
     };
