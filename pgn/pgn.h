@@ -117,6 +117,10 @@ std::string_view tag_value(const PgnGame& game, std::string_view name);
 // "White - Black", the players as the tags name them.
 std::string players_of(const PgnGame& game);
 
+// Whether a player's name, as a tag or a record's header gives it, holds
+// `name`, in any case of ASCII letters.
+bool holds_name(std::string_view field, std::string_view name);
+
 // Games of a PGN file, read one at a time so that memory stays bounded by
 // the longest game.
 class PgnReader {

@@ -73,6 +73,12 @@ std::string_view tag_value(const PgnGame& game, std::string_view name) {
     return "?";
 }
 
+bool holds_name(std::string_view field, std::string_view name) {
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
+    return std::search(field.begin(), field.end(), name.begin(), name.end(),
+                       [&](char a, char b) { return fold(a) == fold(b); }) != field.end();
+}
+
 std::string players_of(const PgnGame& game) {
     std::string players(tag_value(game, "White"));
     players += " - ";
@@ -256,7 +262,13 @@ bool PgnReader::read_variation(std::vector<PgnVariation>& variations, std::size_
             } else if (!read_comment(&comment_, damage)) {
                 return false;
             }
-            comment_words(comment_, moves.empty() ? variation.comment : moves.back().comment);
+            if (moves.empty()) {
+                comment_words(comment_, variation.comment);
+            } else {
+                // A worksheet's answer is a variation's first move, with its evaluation.
+                const std::size_t numbers = read_comment_values(comment_, moves.back().values);
+                comment_words(comment_, moves.back().comment, numbers);
+            }
         } else if (c == '(') {
             ++pos_;
             if (moves.empty() || depth >= MAX_VARIATION_DEPTH) {

@@ -178,6 +178,74 @@ int print_pgn_run(std::FILE* pgn, const char* pgn_name, const PgnArgs& args, std
     return written != 0 ? written : status;
 }
 
+int print_worksheet_run(std::FILE* pgn, const char* pgn_name, const WorksheetArgs& args, std::FILE* out,
+                        std::FILE* err) {
+    PgnReader reader(pgn);
+    PgnGame game;
+    MoveTable table;
+    Board start;
+    std::string fault;
+    std::vector<WorksheetTask> tasks;
+    std::vector<std::string> counts;
+    int status = 0;
+    std::int64_t read = 0;
+    while (reader.next_game(game, !args.game || read + 1 == *args.game)) {
+        read = game.number;
+        if (args.game && read != *args.game)
+            continue;
+        if (!play_pgn_game(game, start, table, fault)) {
+            report_pgn_game(err, pgn_name, game, fault);
+            status = 1;
+        }
+        SideCounts sides[2];
+        add_worksheet_tasks(game, start, table, args.level, args.player, tasks, sides);
+        for (const Colour side : {WHITE, BLACK}) {
+            const std::string name(tag_value(game, side == WHITE ? "White" : "Black"));
+            if (!args.player || holds_name(name, *args.player))
+                counts.push_back("Game " + std::to_string(game.number) + ", " + name +
+                                 (side == WHITE ? " (White): " : " (Black): ") + counts_text(sides[side]));
+        }
+        if (args.game)
+            break;
+    }
+    if (reader.error() != 0)
+        status = read_failure(err, pgn_name, reader);
+    else if (read == 0 || (args.game && read < *args.game)) {
+        std::fprintf(err, "tavrik: %s: %s%s\n", pgn_name,
+                     args.game ? ("no game " + std::to_string(*args.game) + ": ").c_str() : "",
+                     games_held(read).c_str());
+        status = 1;
+    }
+
+    Output output(out);
+    PageState page;
+    page.layout = Layout::GRID_2X3;
+    if (read > 0 && tasks.empty()) {
+        begin_worksheet("Worksheet", page.layout, output);
+        write_text_pages(page, "Worksheet", {"No move of these games is marked as wrong at this level: "
+                                             "nothing to solve."}, output);
+    } else if (!tasks.empty()) {
+        begin_worksheet("Worksheet: " + std::to_string(tasks.size()) + (tasks.size() == 1 ? " position" : " positions"),
+                        page.layout, output);
+        std::vector<std::string> answers;
+        for (std::size_t k = 0; k < tasks.size(); ++k) {
+            const WorksheetTask& task = tasks[k];
+            write_task_diagram(page, task.before,
+                               std::to_string(k + 1) + (task.before.side == WHITE ? ". White to play" : ". Black to play"),
+                               "Game " + std::to_string(task.game) + ", move " + std::to_string((task.index + 1) / 2) +
+                                   ", " + task.players,
+                               output);
+            answers.push_back(answer_text(task, k + 1));
+        }
+        answers.insert(answers.end(), counts.begin(), counts.end());
+        write_text_pages(page, "Answers", answers, output);
+    }
+    if (read > 0)
+        end_sheet(page, output);
+    const int written = finish_output(output, err);
+    return written != 0 ? written : status;
+}
+
 bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
                        PgnGame& game, std::FILE* err, const char* program) {
     PgnReader reader(pgn);

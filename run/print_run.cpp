@@ -24,6 +24,7 @@ constexpr const char* HELP =
     "Usage: tavrik file [start [end] ] \n"
     "       tavrik [--pgn] [--game N] [--flip] [--player NAME] [--layout 3x6|2x3] file [start [end] ]\n"
     "       tavrik --to-record [--game N] file.pgn\n"
+    "       tavrik --worksheet [--level inaccuracy|mistake|blunder] [--player NAME] [--game N] file.pgn\n"
     "Writes a PostScript page body of diagram sheets, one board per half-move,\n"
     "from white's move start up to, not including, white's move end. A record's\n"
     "captions give move number, move, score and time as recorded; a PGN game's read\n"
@@ -38,6 +39,9 @@ constexpr const char* HELP =
     "                  a record's players are its first line's \"White - Black, ...\")\n"
     "  --layout 2x3    six larger diagrams a page, two a row; 3x6 (the default) is 18\n"
     "  --to-record     write one game of a PGN file as a record instead\n"
+    "  --worksheet     a worksheet of the positions before the moves marked ? or ?? in\n"
+    "                  an annotated PGN file, six a page, with the answers after them\n"
+    "  --level L       the worksheet's moves: inaccuracy (?! too), mistake, blunder (?? only)\n"
     "  --help, --version\n";
 
 int write_message(std::string_view text, std::FILE* out, std::FILE* err, int status) {
@@ -58,6 +62,8 @@ struct Options {
     bool help = false;
     std::optional<std::int64_t> game;
     ViewArgs view;
+    bool worksheet = false;
+    MistakeLevel level = MistakeLevel::MISTAKE;
     std::vector<const char*> words; // file, start, end
 };
 
@@ -103,6 +109,16 @@ std::string parse_options(int argc, const char* const argv[], Options& options) 
             if (layout != "3x6" && layout != "2x3")
                 return "--layout takes 3x6 or 2x3, not '" + std::string(layout) + "'";
             options.view.layout = layout == "2x3" ? Layout::GRID_2X3 : Layout::GRID_3X6;
+        } else if (arg == "--worksheet") {
+            options.worksheet = true;
+        } else if (names_option(arg, "--level")) {
+            const char* value = option_value(arg, "--level", argc, argv, k);
+            const std::string_view level = value != nullptr ? value : "";
+            if (level != "inaccuracy" && level != "mistake" && level != "blunder")
+                return "--level takes inaccuracy, mistake or blunder, not '" + std::string(level) + "'";
+            options.level = level == "inaccuracy" ? MistakeLevel::INACCURACY
+                            : level == "mistake"  ? MistakeLevel::MISTAKE
+                                                  : MistakeLevel::BLUNDER;
         } else if (names_option(arg, "--game")) {
             const char* value = option_value(arg, "--game", argc, argv, k);
             if (value == nullptr)
@@ -124,6 +140,9 @@ int run_on(std::FILE* file, const char* name, const Options& options, const Rang
            std::FILE* out, std::FILE* err) {
     if (options.to_record)
         return write_record_run(file, name, options.game, out, err);
+    if (options.worksheet)
+        return print_worksheet_run(file, name, WorksheetArgs{options.game, options.view.player, options.level}, out,
+                                   err);
     if (options.pgn)
         return print_pgn_run(file, name, PgnArgs{range, options.game, options.view}, out, err);
     return print_run(file, name, range, out, err, options.view);
@@ -190,12 +209,7 @@ void print_game(const MoveTable& table, const Board& start, const RangeArgs& arg
 bool seen_from_black(std::string_view white, std::string_view black, const ViewArgs& view) {
     if (!view.player)
         return view.flip;
-    const auto holds = [&](std::string_view field) {
-        const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; };
-        return std::search(field.begin(), field.end(), view.player->begin(), view.player->end(),
-                           [&](char a, char b) { return fold(a) == fold(b); }) != field.end();
-    };
-    return !holds(white) && holds(black);
+    return !holds_name(white, *view.player) && holds_name(black, *view.player);
 }
 
 int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
@@ -246,7 +260,9 @@ int tavrik_main(int argc, const char* const argv[], std::FILE* in, std::FILE* ou
         return write_message(USAGE, out, err, 1);
 
     const std::string_view name = options.words[0];
-    options.pgn = options.pgn || options.to_record || is_pgn_name(name);
+    if (options.worksheet && (options.to_record || given > 1))
+        return usage_error(out, err, "--worksheet takes a PGN file and no move numbers");
+    options.pgn = options.pgn || options.to_record || options.worksheet || is_pgn_name(name);
     if (options.game && !options.pgn)
         return usage_error(out, err, "--game chooses a game of a PGN file");
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "analyse/analyse.h"
 #include "pgn/pgn.h"
 #include "position/position.h"
 #include "record/record.h"
@@ -90,6 +91,22 @@ struct PgnArgs {
     std::optional<std::int64_t> game; // print only this game, from 1
     ViewArgs view;
 };
+
+// A worksheet instead of the games' sheets: --worksheet, --level.
+struct WorksheetArgs {
+    std::optional<std::int64_t> game;
+    std::optional<std::string> player; // only this player's moves
+    MistakeLevel level = MistakeLevel::MISTAKE;
+};
+
+// One whole run over an open PGN file that prints a worksheet: a diagram
+// of the position before each move marked at the level or worse, six a
+// page, each from the side to move, then the answers and each side's
+// counts of marked moves. A file without such a move gives one page that
+// says so. Games that cannot be played whole are reported as by
+// print_pgn_run, and give their tasks up to there.
+int print_worksheet_run(std::FILE* pgn, const char* pgn_name, const WorksheetArgs& args, std::FILE* out,
+                        std::FILE* err);
 
 // One game as print_pgn_run played it, before its pages are written; fault
 // is empty when every move could be played. For callers that check a run

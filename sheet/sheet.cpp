@@ -475,6 +475,40 @@ void write_notes(PageState& page, const MoveTable& table, std::int64_t first, st
     page.titled = true;
 }
 
+void begin_worksheet(std::string_view heading, Layout layout, Output& out) {
+    begin_sheet(out, layout);
+    put_text(out, "/EvalBars false def /GraphPages false def\n");
+    put_string(out, heading, "H");
+}
+
+void write_task_diagram(PageState& page, const Board& board, std::string_view task, std::string_view source,
+                        Output& out) {
+    if (page.boards_on_page == boards_per_page(page.layout))
+        new_page(page, out);
+    ++page.boards_on_page;
+    write_view(board.side == BLACK, out);
+    put_text(out, "L V moveto\nR (");
+    put_text(out, postscript_escaped(task));
+    put_text(out, ") show\nL  V 100 sub moveto\n");
+    put_text(out, BOARD_PREFIX);
+    put_text(out, std::string_view(board.letters.data(), board.letters.size()));
+    put_text(out, BOARD_SUFFIX);
+    put_string(out, source, "U");
+    appended_up_to(out, next_cell(page, room_for(out, ROOM_AFTER_MOVE)));
+}
+
+void write_text_pages(PageState& page, std::string_view heading, const std::vector<std::string>& paragraphs,
+                      Output& out) {
+    if (page.boards_on_page > 0 || page.titled)
+        put_text(out, "showpage\n");
+    put_string(out, heading, "NotesTop");
+    for (const std::string& paragraph : paragraphs)
+        put_paragraph(out, paragraph);
+    page.boards_on_page = 0;
+    page.boards_in_row = 0;
+    page.titled = true;
+}
+
 std::string evaluation_text(std::int64_t white_score) {
     std::array<char, NUMBER_ROOM + 8> text{};
     return {text.data(), append_evaluation(text.data(), white_score)};

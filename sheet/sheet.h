@@ -29,6 +29,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "position/position.h"
 #include "record/record.h"
@@ -167,6 +168,21 @@ void write_diagram(PageState& page, const Board& board, const MoveTable& table,
 
 // Starts a game on a page of its own, under its title.
 void begin_game(PageState& page, const GameTitle& title, Output& out);
+
+// A worksheet's page: "(heading) H" across its top, and no evaluation
+// bars or graph pages ("/EvalBars false def /GraphPages false def").
+void begin_worksheet(std::string_view heading, Layout layout, Output& out);
+
+// Writes a worksheet's diagram: the position, seen from the side to move,
+// without a last move, captioned with the task ("1. White to play") and,
+// under the board, where it comes from.
+void write_task_diagram(PageState& page, const Board& board, std::string_view task, std::string_view source,
+                        Output& out);
+
+// Writes pages of text after the diagrams: "(heading) NotesTop", then a
+// paragraph each.
+void write_text_pages(PageState& page, std::string_view heading, const std::vector<std::string>& paragraphs,
+                      Output& out);
 
 // Writes the notes of a game read as PGN whose half-moves first .. end - 1
 // were drawn, on pages of their own after its diagrams: a long comment

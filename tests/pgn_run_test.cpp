@@ -287,6 +287,57 @@ TEST(PgnRun, CommentsAndVariationsStandUnderTheBoardOrInTheNotes) {
     EXPECT_EQ(run_args_in_process("1. e4 {short} *\n", {"--pgn", "-"}).out.find("Notes"), std::string::npos);
 }
 
+// A worksheet: the positions before the marked moves, in file order, by
+// level and player, each from the side to move, and their answers.
+TEST(Worksheet, ChoosesTheMarkedMovesAndAnswersThem) {
+    const std::string games =
+        "[White \"Anna\"]\n[Black \"Boris\"]\n\n"
+        "1. e4 e5 2. Nf3 Nc6?! 3. Bc4 Nd4 $2 {[%eval 1.10]} (3... Bc5 {[%eval 0.30]}) 4. Nxe5 Qg5?? "
+        "(4... Qe7 5. Nxf7 d5) 5. Nxf7 Qxg2 6. Rf1 $4 *\n\n"
+        "[White \"Boris\"]\n[Black \"Anna\"]\n\n1. d4 d5 2. c4? dxc4 *\n";
+    const auto tasks = [&](const std::vector<std::string>& options) {
+        std::vector<std::string> args = {"--worksheet", "-"};
+        args.insert(args.begin(), options.begin(), options.end());
+        const RunResult result = run_args_in_process(games, args);
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.err, "");
+        return lines_starting(result.out, "R (");
+    };
+    EXPECT_EQ(tasks({}), (std::vector<std::string>{"R (1. Black to play) show", "R (2. Black to play) show",
+                                                   "R (3. White to play) show", "R (4. White to play) show"}));
+    EXPECT_EQ(tasks({"--level", "inaccuracy"}).size(), 5U);
+    EXPECT_EQ(tasks({"--level=blunder"}).size(), 2U);
+    EXPECT_EQ(tasks({"--player", "boris"}).size(), 3U); // his ? and ?? as black, his ? as white
+
+    const RunResult sheet = run_args_in_process(games, {"--worksheet", "-"});
+    const std::vector<std::string> lines = lines_of(sheet.out);
+    // Black to play is seen from black's side, with no mark, bar or graph.
+    EXPECT_EQ(lines.at(4), "true Flip");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "/EvalBars false def /GraphPages false def"), 1);
+    EXPECT_TRUE(lines_starting(sheet.out, "12 28 M").empty());
+    EXPECT_EQ(lines_starting(sheet.out, "(Game 2, move"),
+              std::vector<std::string>{"(Game 2, move 2, Boris - Anna) U"});
+    const auto notes = std::find(lines.begin(), lines.end(), "(Answers) NotesTop");
+    ASSERT_NE(notes, lines.end());
+    EXPECT_EQ(std::vector<std::string>(notes + 1, notes + 9),
+              (std::vector<std::string>{
+                  "(1. 3... Bc5 +0.30 \\(played 3... Nd4? +1.10\\)) NoteText",
+                  "(2. 4... Qe7 \\(played 4... Qg5??\\)) NoteText",
+                  "(3. No better move is given \\(played 6. Rf1??\\)) NoteText",
+                  "(4. No better move is given \\(played 2. c4?\\)) NoteText",
+                  "(Game 1, Anna \\(White\\): 0 inaccuracies, 0 mistakes, 1 blunder) NoteText",
+                  "(Game 1, Boris \\(Black\\): 1 inaccuracy, 1 mistake, 1 blunder) NoteText",
+                  "(Game 2, Boris \\(White\\): 0 inaccuracies, 1 mistake, 0 blunders) NoteText",
+                  "(Game 2, Anna \\(Black\\): 0 inaccuracies, 0 mistakes, 0 blunders) NoteText"}));
+
+    // Nothing marked: one page that says so, and success.
+    const RunResult clean = run_args_in_process("1. e4 e5 *\n", {"--worksheet", "-"});
+    EXPECT_EQ(clean.status, 0);
+    EXPECT_NE(clean.out.find("nothing to solve"), std::string::npos);
+    EXPECT_EQ(lines_starting(clean.out, "C (").size(), 0U);
+    EXPECT_EQ(run_args_in_process(games, {"--worksheet", "-", "3"}).status, 1);
+}
+
 // Which side each game is seen from: a "Flip" line after its title with
 // --player, one at the start with --flip, none without either.
 TEST(PgnRun, PlayerAndFlipTurnTheGamesTheyName) {

@@ -362,7 +362,9 @@ TEST(TavrikPdf, RefusesOptionsItDoesNotKnow) {
     std::remove(pdf.c_str());
     const std::string usage =
         "Usage: tavrik-pdf [--pgn] [--game N] [--no-graphs] [--no-eval-bar] [--flip] [--player NAME] "
-        "[--layout 3x6|2x3] file [start [end] ] [-o FILE] [-p PAPER]\n";
+        "[--layout 3x6|2x3] file [start [end] ] [-o FILE] [-p PAPER]\n"
+        "       tavrik-pdf --worksheet [--level inaccuracy|mistake|blunder] [--player NAME] [--game N] file.pgn "
+        "[-o FILE] [-p PAPER]\n";
     const RunResult misspelt = make_pdf(SOURCE + "/examples/scholars-mate.rec", pdf, {"--no-graph"});
     EXPECT_EQ(misspelt.status, 1);
     EXPECT_EQ(misspelt.err, "tavrik-pdf: unknown option '--no-graph'\n" + usage);
