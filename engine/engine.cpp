@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <csignal>
@@ -132,9 +133,20 @@ std::string go_line(const SearchLimits& limits, std::string_view move) {
         line += " depth " + std::to_string(*limits.depth);
     if (limits.movetime_ms)
         line += " movetime " + std::to_string(*limits.movetime_ms);
-    line += " searchmoves ";
-    line += move;
+    if (!move.empty()) {
+        line += " searchmoves ";
+        line += move;
+    }
     return line;
+}
+
+std::string_view bestmove_of(std::string_view line) {
+    line.remove_prefix(std::min(line.size(), std::string_view("bestmove").size()));
+    const std::size_t start = line.find_first_not_of(' ');
+    if (start == std::string_view::npos)
+        return {};
+    line.remove_prefix(start);
+    return line.substr(0, line.find(' '));
 }
 
 std::string find_program(std::string_view name, const char* path) {

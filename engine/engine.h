@@ -30,6 +30,7 @@ struct SearchReport {
     std::int64_t depth = 0;
     std::int64_t nodes = 0;
     std::int64_t time_ms = 0;
+    std::string bestmove; // of the "bestmove" line, once it came
 };
 
 // Takes one line an engine printed during a search into the report: an
@@ -44,8 +45,11 @@ struct SearchLimits {
 
 // The "go" line for one move: depth and movetime as given, and
 // "searchmoves" last, since the engine takes every word after it for a
-// move.
+// move; without a move, a search of them all.
 std::string go_line(const SearchLimits& limits, std::string_view move);
+
+// The move of a "bestmove" line: "bestmove e2e4 ponder e7e5" gives e2e4.
+std::string_view bestmove_of(std::string_view line);
 
 // The program to run for `name`: a name with a '/' as it stands, else
 // the first executable of that name on PATH. Empty when there is none.

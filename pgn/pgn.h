@@ -76,6 +76,8 @@ struct PgnMove {
     std::vector<std::uint8_t> nags;
     std::string comment;
     std::vector<std::size_t> variations;
+    // Only when the reader keeps comments whole: each as written.
+    std::vector<std::string> raw_comments;
 };
 
 // A game's variations stand in one list, nested ones referred to by their
@@ -83,6 +85,7 @@ struct PgnMove {
 struct PgnVariation {
     std::string comment; // before its first move
     std::vector<PgnMove> moves;
+    std::vector<std::string> raw_comments; // before its first move, whole
 };
 
 // Variation `which` of the list as a reader reads it, for a variation
@@ -104,6 +107,7 @@ struct PgnGame {
     std::vector<PgnMove> moves;
     std::vector<PgnVariation> variations; // of its moves and of each other
     std::string comment; // the words of the comments before the first move
+    std::vector<std::string> raw_comments; // those comments whole, when kept
     std::string result; // empty when the game had no result token
     // Why the text of the game broke off after its moves, empty if it did
     // not: "unclosed comment", "missing ']' in tag pair".
@@ -136,6 +140,10 @@ public:
     // (the default), or only their moves and numbers.
     void keep_annotations(bool keep) { annotations_ = keep; }
 
+    // Whether comments are kept whole besides, as written, for writing
+    // the game again; off by default.
+    void keep_raw_comments(bool keep) { raw_ = keep; }
+
     // The errno of a failed read, 0 if none.
     [[nodiscard]] int error() const { return lines_.error(); }
 
@@ -160,6 +168,7 @@ private:
     std::int64_t games_ = 0;
     std::string comment_; // the comment being read, kept for its capacity
     bool annotations_ = true;
+    bool raw_ = false;
 };
 
 // The numbers of a TimeControl tag "300+2" (seconds, plus seconds added

@@ -262,6 +262,8 @@ bool PgnReader::read_variation(std::vector<PgnVariation>& variations, std::size_
             } else if (!read_comment(&comment_, damage)) {
                 return false;
             }
+            if (raw_)
+                (moves.empty() ? variation.raw_comments : moves.back().raw_comments).push_back(comment_);
             if (moves.empty()) {
                 comment_words(comment_, variation.comment);
             } else {
@@ -311,6 +313,7 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
     game.moves.clear();
     game.variations.clear();
     game.comment.clear();
+    game.raw_comments.clear();
     game.result.clear();
     game.damage.clear();
     const bool annotate = keep_moves && annotations_;
@@ -351,6 +354,8 @@ bool PgnReader::next_game(PgnGame& game, bool keep_moves) {
                 numbers = read_comment_values(comment, after->values);
             if (keep && annotate)
                 comment_words(comment, after != nullptr ? after->comment : game.comment, numbers);
+            if (keep && annotate && raw_)
+                (after != nullptr ? after->raw_comments : game.raw_comments).push_back(comment);
             continue;
         }
         if (c == '(') {

@@ -31,7 +31,8 @@ namespace {
 
 constexpr const char* ANALYSE_USAGE =
     "Usage: tavrik-analyse [--engine PROGRAM] [--depth N] [--movetime MS] [--jobs N] [--timeout S]\n"
-    "                      [--pgn] [--game N] [--pgn-out] [--progress] [--option NAME=VALUE]... file\n";
+    "                      [--pgn] [--game N] [--pgn-out | --annotate] [--summary] [--progress]\n"
+    "                      [--option NAME=VALUE]... file\n";
 
 constexpr const char* ANALYSE_HELP =
     "Writes a game with every move's score, depth, nodes and time from a UCI engine:\n"
@@ -44,31 +45,24 @@ constexpr const char* ANALYSE_HELP =
     "  --timeout S        seconds to wait for each answer of an engine (default 10)\n"
     "  --pgn, --game N    read PGN whatever the name; analyse its Nth game\n"
     "  --pgn-out          write PGN with engine-match comments instead of a record\n"
+    "  --annotate         write the game as PGN with all it held, each move's [%eval], and the\n"
+    "                     engine's best move beside each inaccuracy ($6), mistake ($2), blunder ($4)\n"
+    "  --summary          each side's inaccuracies, mistakes, blunders and average centipawn loss,\n"
+    "                     on standard error\n"
     "  --progress         show progress on standard error even when it is no terminal\n"
     "  --option NAME=VALUE  a UCI option for every engine (Threads is 1 unless given)\n"
     "  --help, --version\n";
 
-constexpr auto STOP_GRACE = std::chrono::milliseconds(500);
-
 struct AnalyseOptions {
     std::string engine;
-    SearchLimits limits;
-    std::int64_t jobs = 0;
-    double timeout_s = 10;
+    EngineSchedule schedule{{}, 0, 10, {}};
     bool pgn = false;
     std::optional<std::int64_t> game;
     bool pgn_out = false;
+    bool annotate = false;
+    bool summary = false;
     bool progress = false;
-    std::vector<std::pair<std::string, std::string>> uci_options;
     std::string file;
-};
-
-// One search to make: half-move `index` of the table.
-struct Task {
-    std::int64_t index = 0;
-    std::string fen;
-    std::string move; // UCI: e2e4, e7e8q
-    std::string label; // "12... Nf6", for messages
 };
 
 std::optional<std::int64_t> whole_number(const char* text, std::int64_t least) {
@@ -106,16 +100,16 @@ std::string parse_analyse_options(int argc, const char* const argv[], AnalyseOpt
             options.engine = text;
         } else if (arg == "--depth") {
             wrong = number("--depth", 1, n);
-            options.limits.depth = n;
+            options.schedule.limits.depth = n;
         } else if (arg == "--movetime") {
             wrong = number("--movetime", 1, n);
-            options.limits.movetime_ms = n;
+            options.schedule.limits.movetime_ms = n;
         } else if (arg == "--jobs") {
             wrong = number("--jobs", 1, n);
-            options.jobs = n;
+            options.schedule.jobs = n;
         } else if (arg == "--timeout") {
             wrong = number("--timeout", 1, n);
-            options.timeout_s = static_cast<double>(n);
+            options.schedule.timeout_s = static_cast<double>(n);
         } else if (arg == "--game") {
             wrong = number("--game", 1, n);
             options.game = n;
@@ -123,6 +117,10 @@ std::string parse_analyse_options(int argc, const char* const argv[], AnalyseOpt
             options.pgn = true;
         } else if (arg == "--pgn-out") {
             options.pgn_out = true;
+        } else if (arg == "--annotate") {
+            options.annotate = true;
+        } else if (arg == "--summary") {
+            options.summary = true;
         } else if (arg == "--progress") {
             options.progress = true;
         } else if (arg == "--option") {
@@ -131,7 +129,7 @@ std::string parse_analyse_options(int argc, const char* const argv[], AnalyseOpt
             const std::size_t equals = setting.find('=');
             if (equals == std::string_view::npos || equals == 0)
                 return "--option takes NAME=VALUE";
-            options.uci_options.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
+            options.schedule.uci_options.emplace_back(setting.substr(0, equals), setting.substr(equals + 1));
         } else if (arg.size() > 1 && arg[0] == '-' ) {
             return "unknown option '" + std::string(arg) + "'";
         } else {
@@ -148,159 +146,16 @@ std::string parse_analyse_options(int argc, const char* const argv[], AnalyseOpt
     return {};
 }
 
-// The UCI text of a move: coordinates and a lower-case promotion letter.
-std::string label_of(const MoveTable& table, std::int64_t i) {
-    return std::to_string((i + 1) / 2) + (i % 2 == 0 ? "... " : " ") + move_text_of(table, i);
-}
-
-bool is_legal(const Board& board, Move move) {
-    const MoveList legal = legal_moves(board);
-    return std::find(legal.begin(), legal.end(), move) != legal.end();
-}
-
-// The tasks of a game, and a line on err for every move not searched.
-// A record's moves are replayed as recorded; beside that board runs the
-// position as the rules see it, with castling rights and the en passant
-// square, which a move that breaks the rules leaves to what the pieces
-// still allow.
-std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool recorded, const char* name,
-                           std::FILE* err) {
-    std::vector<Task> tasks;
-    Board board = start;
-    Board rules = start;
-    for (std::int64_t i = table.first; i < table.end(); ++i) {
-        const Move move = move_of(table.at(i).move, table.at(i).flags);
-        if (is_null(move)) {
-            std::fprintf(err, "tavrik-analyse: %s: move %s not analysed: a null move is no move to search\n",
-                         name, label_of(table, i).c_str());
-            play_move(board, move);
-            play_move(rules, move);
-            continue;
-        }
-        // Read back from its FEN, the position is checked and its rights
-        // pruned as the engine will take them.
-        std::string why;
-        Board position;
-        const bool playable = board_from_fen(fen_of(rules), position, why, rules.chess960);
-        const bool legal = playable && (table.at(i).flags & INVALID_BIT) == 0 && is_legal(position, move);
-        if (legal)
-            tasks.push_back({i, fen_of(position), coordinate_text(code_of(move), flags_of(position, move)),
-                             label_of(table, i)});
-        const ReplayFindings findings = recorded ? replay_half_move(board, table, i) : 0;
-        if (!recorded)
-            play_move(board, move);
-        if (legal) {
-            rules = position;
-            play_move(rules, move);
-        } else {
-            const std::string reason = !playable                       ? why
-                                       : (findings & NO_MOVE_NAMED) != 0 ? "the text names no move"
-                                       : findings != 0                  ? "the move does not fit the position"
-                                                                        : "the move is not legal here";
-            std::fprintf(err, "tavrik-analyse: %s: move %s not analysed: %s\n", name,
-                         label_of(table, i).c_str(), reason.c_str());
-            const unsigned castling = playable ? position.castling : rules.castling;
-            const std::int64_t fullmove = rules.fullmove + (rules.side == BLACK ? 1 : 0);
-            rules = board;
-            rules.castling = castling;
-            rules.en_passant = NO_SQUARE;
-            rules.fullmove = fullmove;
-        }
-    }
-    return tasks;
-}
-
-// "+0.35", "-M3": an engine-match score from the mover's view.
-std::string engine_score(std::int64_t score) {
-    const std::int64_t magnitude = score < 0 ? -score : score;
-    if (magnitude >= 99000 && magnitude <= 100000)
-        return std::string(score < 0 ? "-M" : "+M") + std::to_string(100000 - magnitude);
-    std::array<char, 48> text{};
-    std::snprintf(text.data(), text.size(), "%s%" PRId64 ".%02" PRId64, score < 0 ? "-" : "+",
-                  magnitude / 100, magnitude % 100);
-    return text.data();
-}
-
-void put_tag(Output& out, std::string_view name, std::string_view value) {
-    put_text(out, "[");
-    put_text(out, name);
-    put_text(out, " \"");
-    for (const char c : value) {
-        if (c == '"' || c == '\\')
-            put_text(out, "\\");
-        put_text(out, std::string_view(&c, 1));
-    }
-    put_text(out, "\"]\n");
-}
-
-// The game as PGN: its tags, SAN, and after every searched move an engine
-// match's comment with the nodes.
-void write_pgn(const std::vector<Tag>& tags, const std::string& result, const MoveTable& table,
-               const std::vector<bool>& searched, Output& out) {
-    for (const Tag& tag : tags)
-        put_tag(out, tag.name, tag.value);
-    put_text(out, "\n");
-    std::size_t column = 0;
-    const auto word = [&](const std::string& text) {
-        if (column > 0 && column + 1 + text.size() > 79) {
-            put_text(out, "\n");
-            column = 0;
-        } else if (column > 0) {
-            put_text(out, " ");
-            ++column;
-        }
-        put_text(out, text);
-        column += text.size();
-    };
-    for (std::int64_t i = table.first; i < table.end(); ++i) {
-        // A move number stays on the line of its move.
-        if (i % 2 == 1)
-            word(std::to_string((i + 1) / 2) + ". " + move_text_of(table, i));
-        else if (i == table.first)
-            word(std::to_string(i / 2) + "... " + move_text_of(table, i));
-        else
-            word(move_text_of(table, i));
-        if (!searched[static_cast<std::size_t>(i - table.first)])
-            continue;
-        const HalfMove& half_move = table.at(i);
-        std::array<char, 64> seconds{};
-        std::snprintf(seconds.data(), seconds.size(), "%" PRId64 ".%03" PRId64 "s", half_move.time / 1000,
-                      half_move.time % 1000);
-        std::string comment(1, '{');
-        comment += engine_score(half_move.score);
-        comment += '/';
-        comment += std::to_string(half_move.number2);
-        comment += ' ';
-        comment += seconds.data();
-        comment += " n=";
-        comment += std::to_string(half_move.number3);
-        comment += '}';
-        word(comment);
-    }
-    word(result.empty() ? "*" : result);
-    put_text(out, "\n");
-}
-
-// The seven tags every PGN game has, for a game read from a record.
-std::vector<Tag> tags_for_record(const MoveTable& table) {
-    return {{"Event", table.headers.empty() ? "?" : table.headers[0]},
-            {"Site", "?"},
-            {"Date", "????.??.??"},
-            {"Round", "?"},
-            {"White", "?"},
-            {"Black", "?"},
-            {"Result", "*"}};
-}
-
 // Shows how far the work is, on one line that rewrites itself.
 class Progress {
 public:
-    Progress(std::FILE* err, bool shown, std::size_t total)
-        : err_(err), shown_(shown), total_(total), started_(Clock::now()) {}
+    Progress(std::FILE* err, bool shown) : err_(err), shown_(shown), started_(Clock::now()) {}
 
-    void update(std::size_t done) {
+    // Searches done of those known so far.
+    void update(std::size_t done, std::size_t total) {
         if (!shown_)
             return;
+        total_ = total;
         const double elapsed =
             std::chrono::duration_cast<std::chrono::duration<double>>(Clock::now() - started_).count();
         std::string left = "?";
@@ -310,7 +165,7 @@ public:
             left = std::to_string(seconds / 60) + ":" + (seconds % 60 < 10 ? "0" : "") +
                    std::to_string(seconds % 60);
         }
-        std::fprintf(err_, "\rtavrik-analyse: %zu/%zu moves, %s left ", done, total_, left.c_str());
+        std::fprintf(err_, "\rtavrik-analyse: %zu/%zu searches, %s left ", done, total_, left.c_str());
         std::fflush(err_);
     }
 
@@ -322,154 +177,21 @@ public:
 private:
     std::FILE* err_;
     bool shown_;
-    std::size_t total_;
+    std::size_t total_ = 0;
     Clock::time_point started_;
 };
 
-// An engine at work: what it searches, and till when it may.
-struct Worker {
-    Engine engine;
-    std::optional<std::size_t> task;
-    bool ready_asked = false;
-    Clock::time_point deadline{};
-    SearchReport report;
-};
-
-struct Failure {
-    std::string text;
-    int signal = 0; // the signal that interrupted the work, if one did
-};
-
-// The signal that the interrupt pipe carries, 0 if none has come.
-int interruption(int interrupt_fd) {
-    unsigned char signal = 0;
-    if (interrupt_fd < 0 || ::read(interrupt_fd, &signal, 1) != 1)
-        return 0;
-    return signal;
-}
-
-// Runs every task on the engines and fills in the reports, in task order.
-// Returns the first failure, if any; all engines are stopped either way.
-std::optional<Failure> run_tasks(const AnalyseOptions& options, const std::string& program,
-                                 const std::vector<Task>& tasks, std::vector<SearchReport>& reports,
-                                 int interrupt_fd, Progress& progress) {
-    const auto wait = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout_s));
-    const Clock::duration search_wait =
-        options.limits.movetime_ms ? std::chrono::milliseconds(*options.limits.movetime_ms) + wait : 60 * wait;
-    const std::size_t jobs = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), tasks.size());
-
-    std::vector<std::unique_ptr<Worker>> workers;
-    const auto fail = [&](const std::string& text) {
-        const bool interrupted = std::any_of(workers.begin(), workers.end(),
-                                             [](const auto& worker) { return worker->engine.interrupted(); });
-        for (const auto& worker : workers)
-            worker->engine.stop(interrupted ? std::chrono::milliseconds(100) : STOP_GRACE);
-        if (interrupted)
-            return Failure{"interrupted", interruption(interrupt_fd)};
-        return Failure{"engine " + program + ": " + text, 0};
-    };
-    auto settings = options.uci_options;
-    const bool threads_given = std::any_of(settings.begin(), settings.end(),
-                                           [](const auto& setting) { return setting.first == "Threads"; });
-    if (!threads_given)
-        settings.insert(settings.begin(), {"Threads", "1"});
-    // All start together: an engine takes a while to load.
-    for (std::size_t k = 0; k < jobs; ++k) {
-        auto worker = std::make_unique<Worker>();
-        worker->engine.watch(interrupt_fd);
-        std::string why;
-        if (!worker->engine.start(program, why))
-            return fail(why);
-        workers.push_back(std::move(worker));
-        if (!workers.back()->engine.begin_handshake(why))
-            return fail(why);
+// A record's moves have no SAN of their own: it is derived, but for the
+// moves not searched, which break the rules and keep their text.
+void derive_san(MoveTable& table, const Board& start, const std::vector<bool>& searched) {
+    Board board = start;
+    for (std::int64_t i = table.first; i < table.end(); ++i) {
+        const HalfMove& half_move = table.at(i);
+        table.san.push_back(searched[static_cast<std::size_t>(i - table.first)]
+                                ? san_of(board, move_of(half_move.move, half_move.flags))
+                                : move_text_of(table, i));
+        replay_half_move(board, table, i);
     }
-    for (const auto& worker : workers) {
-        std::string why;
-        if (!worker->engine.finish_handshake(settings, wait, why))
-            return fail(why);
-    }
-
-    std::size_t next = 0;
-    std::size_t done = 0;
-    std::vector<Engine*> engines;
-    engines.reserve(workers.size());
-    for (const auto& worker : workers)
-        engines.push_back(&worker->engine);
-    progress.update(0);
-    const auto assign = [&](Worker& worker, std::string& why) {
-        worker.task = next++;
-        worker.report = {};
-        worker.ready_asked = true;
-        worker.deadline = Clock::now() + wait;
-        // A fresh start for every search: the answer then depends on the
-        // position alone, not on which engine searched what before.
-        return worker.engine.send("ucinewgame", why) && worker.engine.send("isready", why);
-    };
-    for (const auto& worker : workers) {
-        std::string why;
-        if (next < tasks.size() && !assign(*worker, why))
-            return fail(why + " (move " + tasks[next - 1].label + ")");
-    }
-
-    while (done < tasks.size()) {
-        Clock::time_point deadline = Clock::time_point::max();
-        for (const auto& worker : workers)
-            if (worker->task)
-                deadline = std::min(deadline, worker->deadline);
-        bool interrupted = false;
-        wait_for_output(engines, deadline, interrupt_fd, interrupted);
-        if (interrupted) {
-            for (const auto& worker : workers)
-                worker->engine.stop(std::chrono::milliseconds(100));
-            return Failure{"interrupted", interruption(interrupt_fd)};
-        }
-        for (const auto& worker : workers) {
-            if (!worker->task)
-                continue;
-            const Task& task = tasks[*worker->task];
-            std::string line;
-            std::string why;
-            while (worker->task && worker->engine.next_line(line)) {
-                const std::string_view text = line;
-                if (worker->ready_asked) {
-                    if (text == "readyok" || text.starts_with("readyok ")) {
-                        worker->ready_asked = false;
-                        worker->deadline = Clock::now() + search_wait;
-                        if (!worker->engine.send("position fen " + task.fen, why) ||
-                            !worker->engine.send(go_line(options.limits, task.move), why))
-                            return fail(why + " (move " + task.label + ")");
-                    }
-                    continue;
-                }
-                if (text.starts_with("info ")) {
-                    read_info_line(text, worker->report);
-                } else if (text == "bestmove" || text.starts_with("bestmove ")) {
-                    if (!worker->report.scored)
-                        return fail("answered 'bestmove' without a score (move " + task.label + ")");
-                    reports[*worker->task] = worker->report;
-                    worker->task.reset();
-                    progress.update(++done);
-                    if (next < tasks.size() && !assign(*worker, why))
-                        return fail(why + " (move " + tasks[next - 1].label + ")");
-                }
-            }
-            if (worker->task && worker->engine.failed())
-                return fail(worker->engine.failure() + " (move " + tasks[*worker->task].label + ")");
-            if (worker->task && Clock::now() >= worker->deadline) {
-                const auto seconds = std::chrono::duration_cast<std::chrono::duration<double>>(
-                    worker->ready_asked ? wait : search_wait).count();
-                std::array<char, 32> text{};
-                std::snprintf(text.data(), text.size(), "%g", seconds);
-                return fail(std::string(worker->ready_asked ? "did not answer 'isready' within "
-                                                            : "gave no 'bestmove' within ") +
-                            text.data() + " s (move " + tasks[*worker->task].label + ")");
-            }
-        }
-    }
-    for (const auto& worker : workers)
-        worker->engine.stop(STOP_GRACE);
-    return std::nullopt;
 }
 
 int usage(std::FILE* err, const std::string& why) {
@@ -503,10 +225,12 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
         put_text(output, ANALYSE_HELP);
         return finish_output(output, err);
     }
-    if (!options.limits.depth && !options.limits.movetime_ms)
-        options.limits.depth = 16;
-    if (options.jobs == 0)
-        options.jobs = std::max<long>(1, ::sysconf(_SC_NPROCESSORS_ONLN));
+    if (!options.schedule.limits.depth && !options.schedule.limits.movetime_ms)
+        options.schedule.limits.depth = 16;
+    if (options.schedule.jobs == 0)
+        options.schedule.jobs = std::max<long>(1, ::sysconf(_SC_NPROCESSORS_ONLN));
+    if (options.annotate && options.pgn_out)
+        return usage(err, "--annotate and --pgn-out write the game in two ways; choose one");
     const bool pgn = options.pgn || is_pgn_name(options.file);
     if (options.game && !pgn)
         return usage(err, "--game chooses a game of a PGN file");
@@ -533,7 +257,7 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
     int status = 0;
     bool read = true;
     if (pgn) {
-        read = read_one_pgn_game(file, name, options.game, game, err, "tavrik-analyse");
+        read = read_one_pgn_game(file, name, options.game, game, err, "tavrik-analyse", options.annotate);
         if (read) {
             if (std::string fault; !play_pgn_game(game, start, table, fault)) {
                 report_pgn_game(err, name, game, fault, "tavrik-analyse");
@@ -559,19 +283,26 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
     }
     // The engine then takes castling as the king taking its own rook.
     if (start.chess960)
-        options.uci_options.emplace_back("UCI_Chess960", "true");
+        options.schedule.uci_options.emplace_back("UCI_Chess960", "true");
 
-    const std::vector<Task> tasks = tasks_of(table, start, !pgn, name, err);
-    if (options.pgn_out && !pgn && static_cast<std::int64_t>(tasks.size()) != table.count()) {
+    std::vector<Task> tasks = tasks_of(table, start, !pgn, name, err);
+    if ((options.pgn_out || options.annotate) && !pgn && static_cast<std::int64_t>(tasks.size()) != table.count()) {
         std::fprintf(err, "tavrik-analyse: %s: a record with moves that break the rules has no PGN form\n",
                      name);
         return 1;
     }
     if (const int signal = interruption(interrupt_fd); signal != 0)
         return 128 + signal;
-    std::vector<SearchReport> reports(tasks.size());
-    Progress progress(err, options.progress || ::isatty(::fileno(err)) != 0, tasks.size());
-    if (const std::optional<Failure> failure = run_tasks(options, program, tasks, reports, interrupt_fd, progress)) {
+    // Every move of each position first; the move played after, where
+    // another was best.
+    const std::size_t positions = tasks.size();
+    for (Task& task : tasks)
+        task.best = true;
+    std::vector<SearchReport> reports;
+    Progress progress(err, options.progress || ::isatty(::fileno(err)) != 0);
+    if (const std::optional<Failure> failure =
+            run_tasks(options.schedule, program, tasks, reports, interrupt_fd,
+                      [&progress](std::size_t done, std::size_t total) { progress.update(done, total); })) {
         progress.finish();
         if (failure->signal != 0)
             return 128 + failure->signal;
@@ -582,31 +313,64 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
     if (const int signal = interruption(interrupt_fd); signal != 0)
         return 128 + signal;
 
+    std::vector<MoveVerdict> verdicts(static_cast<std::size_t>(table.count()));
+    std::vector<const SearchReport*> played(positions);
+    for (std::size_t k = 0; k < positions; ++k)
+        played[k] = &reports[k];
+    for (std::size_t k = positions; k < tasks.size(); ++k)
+        for (std::size_t p = 0; p < positions; ++p)
+            if (tasks[p].index == tasks[k].index)
+                played[p] = &reports[k];
+    for (std::size_t p = 0; p < positions; ++p) {
+        MoveVerdict& verdict = verdicts[static_cast<std::size_t>(tasks[p].index - table.first)];
+        const SearchReport& best = reports[p];
+        verdict.searched = true;
+        verdict.score = recorded_score(*played[p]);
+        verdict.depth = played[p]->depth;
+        verdict.best_score = recorded_score(best);
+        verdict.best_depth = best.depth;
+        verdict.best = best.bestmove;
+        verdict.level = classify_move(verdict.best_score, verdict.score);
+    }
+
     std::vector<bool> searched(static_cast<std::size_t>(table.count()), false);
     for (HalfMove& half_move : table.half_moves)
         half_move.score = half_move.number2 = half_move.number3 = half_move.time = 0;
-    for (std::size_t k = 0; k < tasks.size(); ++k) {
-        HalfMove& half_move = table.half_moves[static_cast<std::size_t>(tasks[k].index - table.first)];
-        half_move.score = recorded_score(reports[k]);
-        half_move.number2 = reports[k].depth;
-        half_move.number3 = reports[k].nodes;
-        half_move.time = reports[k].time_ms;
-        searched[static_cast<std::size_t>(tasks[k].index - table.first)] = true;
+    for (std::size_t p = 0; p < positions; ++p) {
+        const std::size_t k = static_cast<std::size_t>(tasks[p].index - table.first);
+        HalfMove& half_move = table.half_moves[k];
+        half_move.score = verdicts[k].score;
+        half_move.number2 = played[p]->depth;
+        half_move.number3 = played[p]->nodes;
+        half_move.time = played[p]->time_ms;
+        searched[k] = true;
+    }
+    if (options.summary) {
+        SideSummary sides[2];
+        summarise(verdicts, table.first, sides);
+        const std::vector<Tag> tags = pgn ? game.tags : tags_for_record(table);
+        for (const Colour side : {WHITE, BLACK}) {
+            const SideSummary& summary = sides[side];
+            std::string who;
+            for (const Tag& tag : tags)
+                if (tag.name == (side == WHITE ? "White" : "Black"))
+                    who = tag.value;
+            std::fprintf(err, "tavrik-analyse: %s (%s): %s, average centipawn loss %lld\n", who.c_str(),
+                         side == WHITE ? "White" : "Black", counts_text(summary.counts).c_str(),
+                         static_cast<long long>(summary.moves == 0 ? 0 : summary.loss / summary.moves));
+        }
     }
 
     Output output(out);
-    if (options.pgn_out) {
-        if (!pgn) {
-            // A record's moves have no SAN of their own: derive it.
-            Board board = start;
-            for (std::int64_t i = table.first; i < table.end(); ++i) {
-                const HalfMove& half_move = table.at(i);
-                table.san.push_back(searched[static_cast<std::size_t>(i - table.first)]
-                                        ? san_of(board, move_of(half_move.move, half_move.flags))
-                                        : move_text_of(table, i));
-                replay_half_move(board, table, i);
-            }
-        }
+    if (options.annotate) {
+        if (!pgn)
+            derive_san(table, start, searched);
+        write_annotated_pgn(pgn ? game.tags : tags_of_headers(table), pgn ? &game : nullptr,
+                            pgn ? game.result : (table.headers.size() > 1 ? table.headers[1] : "*"), start, table,
+                            verdicts, output);
+    } else if (options.pgn_out) {
+        if (!pgn)
+            derive_san(table, start, searched);
         write_pgn(pgn ? game.tags : tags_for_record(table), pgn ? game.result : "*", table, searched, output);
     } else if (pgn) {
         write_record(game, table, output);

@@ -247,8 +247,9 @@ int print_worksheet_run(std::FILE* pgn, const char* pgn_name, const WorksheetArg
 }
 
 bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
-                       PgnGame& game, std::FILE* err, const char* program) {
+                       PgnGame& game, std::FILE* err, const char* program, bool raw_comments) {
     PgnReader reader(pgn);
+    reader.keep_raw_comments(raw_comments);
     std::int64_t read = 0;
     const bool found = read_chosen_game(reader, chosen, game, read);
     if (reader.error() != 0)

@@ -137,8 +137,9 @@ int write_record_run(std::FILE* pgn, const char* pgn_name, std::optional<std::in
 // Reads the chosen game of an open PGN file, or its only one. When there
 // is no such game, or more than one and none chosen, says so on err, as
 // "PROGRAM: NAME: ...", and returns false.
+// With raw_comments the game keeps its comments whole too.
 bool read_one_pgn_game(std::FILE* pgn, const char* pgn_name, std::optional<std::int64_t> chosen,
-                       PgnGame& game, std::FILE* err, const char* program);
+                       PgnGame& game, std::FILE* err, const char* program, bool raw_comments = false);
 
 // "PROGRAM: NAME: game N (White - Black): why" on err.
 void report_pgn_game(std::FILE* err, const char* pgn_name, const PgnGame& game, const std::string& why,

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "analyse/analyse.h"
 #include "engine/engine.h"
 #include "support.h"
 
@@ -60,10 +61,10 @@ TEST(InfoLines, TheLastExactScoreCountsWithItsDepthNodesAndTime) {
 }
 
 TEST(InfoLines, MatesAreRecordedAsOneHundredThousandLessTheMoves) {
-    EXPECT_EQ(recorded_score({true, true, 1, 0, 0, 0}), 99999);
-    EXPECT_EQ(recorded_score({true, true, -3, 0, 0, 0}), -99997);
-    EXPECT_EQ(recorded_score({true, true, 0, 0, 0, 0}), -100000);
-    EXPECT_EQ(recorded_score({true, false, -42, 0, 0, 0}), -42);
+    EXPECT_EQ(recorded_score({true, true, 1, 0, 0, 0, ""}), 99999);
+    EXPECT_EQ(recorded_score({true, true, -3, 0, 0, 0, ""}), -99997);
+    EXPECT_EQ(recorded_score({true, true, 0, 0, 0, 0, ""}), -100000);
+    EXPECT_EQ(recorded_score({true, false, -42, 0, 0, 0, ""}), -42);
 }
 
 TEST(UciCommands, SearchmovesComesLastAndProgramsAreFoundOnThePath) {
@@ -256,7 +257,8 @@ TEST(Analyse, InterruptStopsTheEnginesAndWritesNothing) {
 TEST(Analyse, CommandLineIsChecked) {
     for (const std::vector<std::string>& args :
          std::vector<std::vector<std::string>>{{"--depth", "0", "x"}, {"--jobs", "two", "x"}, {"--bogus", "x"},
-                                               {}, {"a", "b"}, {"--option", "Hash", "x"}, {"--game", "2", "x.rec"}}) {
+                                               {}, {"a", "b"}, {"--option", "Hash", "x"}, {"--game", "2", "x.rec"},
+                                               {"--annotate", "--pgn-out", "x.pgn"}}) {
         std::vector<std::string> words = {ANALYSE};
         words.insert(words.end(), args.begin(), args.end());
         const RunResult run = run_command(words);
@@ -267,8 +269,76 @@ TEST(Analyse, CommandLineIsChecked) {
     const RunResult help = run_command({ANALYSE, "--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* option : {"--engine", "--depth", "--movetime", "--jobs", "--timeout", "--pgn-out",
-                               "--progress", "--option"})
+                               "--progress", "--option", "--annotate", "--summary"})
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
+}
+
+// The curve and thresholds players know: an expected score from the
+// mover's view, and a move's loss of it against the best move's.
+TEST(Judging, MovesAreClassedByTheExpectedScoreTheyLose) {
+    EXPECT_DOUBLE_EQ(expected_score(0), 0.5);
+    EXPECT_NEAR(expected_score(100), 0.5910, 0.0001);
+    EXPECT_DOUBLE_EQ(expected_score(1000), expected_score(5000)); // held within 1000
+    EXPECT_DOUBLE_EQ(expected_score(99997), 1);                    // a mate in 3 for the mover
+    EXPECT_DOUBLE_EQ(expected_score(-99999), 0);
+    // From a level game, the scores whose loss crosses 0.05, 0.10, 0.15.
+    EXPECT_EQ(classify_move(0, -54), MistakeLevel::NONE);
+    EXPECT_EQ(classify_move(0, -55), MistakeLevel::INACCURACY);
+    EXPECT_EQ(classify_move(0, -110), MistakeLevel::INACCURACY);
+    EXPECT_EQ(classify_move(0, -111), MistakeLevel::MISTAKE);
+    EXPECT_EQ(classify_move(0, -168), MistakeLevel::MISTAKE);
+    EXPECT_EQ(classify_move(0, -169), MistakeLevel::BLUNDER);
+    // Mates: missing a mate for a won game is little; walking into one is all.
+    EXPECT_EQ(classify_move(99995, 1000), MistakeLevel::NONE);
+    EXPECT_EQ(classify_move(99995, 300), MistakeLevel::BLUNDER);
+    EXPECT_EQ(classify_move(0, -99999), MistakeLevel::BLUNDER);
+    EXPECT_EQ(classify_move(-1000, -99999), MistakeLevel::NONE); // lost either way
+    EXPECT_EQ(classify_move(50, 80), MistakeLevel::NONE); // better than the best: none
+}
+
+// The stand-in engine finds e2e4 best from the start (the move played:
+// one search), d2d4 for white and a7a6 for black elsewhere (two each).
+TEST(Analyse, BestMovesAnnotateTheGameAndSummariseEachSide) {
+    const TempFile game("[White \"Anna\"]\n[Black \"Boris\"]\n[TimeControl \"60+1\"]\n\n"
+                        "{Before} 1. e4 {[%clk 0:00:59] good} e5 $1 (1... c5 {Sicilian} (1... e6)) 2. Bc4 Nc6 "
+                        "3. Qh5 Nf6 {[%eval 0.3] natural} 4. Qxf7# 1-0\n",
+                        ".pgn");
+    const TempFile log("");
+    for (const char* jobs : {"1", "2"}) {
+        std::remove(log.path().c_str());
+        const RunResult run = run_command({"env", "FAKE_ENGINE_LOG=" + log.path(), ANALYSE, "--engine",
+                                           ENGINES + "fixed-info", "--jobs", jobs, "--annotate", "--summary",
+                                           game.path()});
+        EXPECT_EQ(run.status, 0);
+        const std::vector<std::string> said = lines_of(read_file(log.path()));
+        EXPECT_EQ(std::count_if(said.begin(), said.end(), [](const std::string& line) { return line.starts_with("go "); }),
+                  13);
+        EXPECT_EQ(run.out, "[White \"Anna\"]\n[Black \"Boris\"]\n[TimeControl \"60+1\"]\n\n"
+                           "{ Before } 1. e4 { [%eval 0.20,2] } { [%clk 0:00:59] good } 1... e5 $1\n"
+                           "{ [%eval -0.20,2] } ( 1... c5 { Sicilian } ( 1... e6 ) ) 2. Bc4\n"
+                           "{ [%eval 0.20,2] } 2... Nc6 { [%eval -0.20,2] } 3. Qh5 { [%eval 0.20,2] } 3...\n"
+                           "Nf6 $4 { [%eval #1,5] } { natural } ( 3... a6 { [%eval -0.20,2] } ) 4. Qxf7#\n"
+                           "{ [%eval #1,5] } 1-0\n")
+            << jobs;
+        EXPECT_EQ(run.err, "tavrik-analyse: Anna (White): 0 inaccuracies, 0 mistakes, 0 blunders, average "
+                           "centipawn loss 0\n"
+                           "tavrik-analyse: Boris (Black): 0 inaccuracies, 0 mistakes, 1 blunder, average "
+                           "centipawn loss 333\n");
+        // Which a worksheet reads back: the blunder and the better move.
+        const TempFile annotated(run.out, ".pgn");
+        const RunResult sheet = run_command({TAVRIK_BINARY, "--worksheet", annotated.path()});
+        EXPECT_NE(sheet.out.find("(1. 3... a6 -0.20 \\(played 3... Nf6?? #1\\)) NoteText"), std::string::npos)
+            << sheet.out;
+    }
+    // A record: its header lines become tags.
+    const RunResult record = run_command({ANALYSE, "--engine", ENGINES + "fixed-info", "--annotate",
+                                          SOURCE + "/examples/scholars-mate.rec"});
+    EXPECT_EQ(record.status, 0);
+    EXPECT_EQ(record.out.substr(0, record.out.find("\n\n")),
+              "[Event \"Blitz\"]\n[Site \"?\"]\n[Date \"2026.11.20\"]\n[Round \"?\"]\n[White \"Engine A\"]\n"
+              "[Black \"Engine C\"]\n[Result \"1-0\"]");
+    EXPECT_NE(record.out.find("Nf6 $4\n{ [%eval #1,5] } ( 3... a6 { [%eval -0.20,2] } )"), std::string::npos)
+        << record.out;
 }
 
 // The real engine, which CI installs (Debian package stockfish).
@@ -332,6 +402,28 @@ TEST(AnalyseWithStockfish, OneJobOrTwoGiveTheSameMovesAndDepths) {
     ASSERT_EQ(two.status, 0) << two.err;
     EXPECT_EQ(moves_and_depths(one.out), moves_and_depths(two.out));
     EXPECT_EQ(moves_and_depths(one.out).size(), 2U * 84);
+}
+
+TEST(AnalyseWithStockfish, AnnotatedSampleReadsBackAndGivesAWorksheet) {
+    REQUIRE_STOCKFISH();
+    const RunResult run = run_command({ANALYSE, "--engine", stockfish(), "--depth", "6", "--annotate", "--game", "1",
+                                       SOURCE + "/examples/annotated.pgn"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Every move evaluated; the annotator's comments and variations kept.
+    const auto count = [&](const std::string& text) {
+        std::size_t n = 0;
+        for (std::size_t at = run.out.find(text); at != std::string::npos; at = run.out.find(text, at + 1))
+            ++n;
+        return n;
+    };
+    EXPECT_EQ(count("[%clk "), 47U);
+    EXPECT_GE(count("[%eval "), 47U);
+    EXPECT_NE(run.out.find("Black gives up a pawn at once."), std::string::npos);
+    EXPECT_NE(run.out.find("9. Bc5 { and the bishop on c5 is a monster. } )"), std::string::npos);
+    const TempFile annotated(run.out, ".pgn");
+    const RunResult sheet = run_command({TAVRIK_BINARY, annotated.path()});
+    EXPECT_EQ(sheet.status, 0) << sheet.err;
+    EXPECT_EQ(run_command({TAVRIK_BINARY, "--worksheet", "--level", "inaccuracy", annotated.path()}).status, 0);
 }
 
 } // namespace

@@ -254,8 +254,8 @@ TEST(PgnReader, KeepsMarksCommentsAndVariationsAsWritten) {
               "1... c5 Sicilian 2. Nf3 (2. c3 d5!) (to the end 2. Nc3) 2... d6 then (2... e6)");
     // Marks print once, glued; a judgement after a space.
     std::vector<PgnVariation> marked(1);
-    marked[0].moves.push_back({"Nf3!?", {}, {5, 14, 1, 16}, "", {}});
-    marked[0].moves.push_back({"e5", {}, {}, "", {}});
+    marked[0].moves.push_back({"Nf3!?", {}, {5, 14, 1, 16}, "", {}, {}});
+    marked[0].moves.push_back({"e5", {}, {}, "", {}, {}});
     EXPECT_EQ(variation_text(marked, 0, 5), "3. Nf3!? += e5");
     EXPECT_EQ(nag_text(13), "~");
     EXPECT_EQ(nag_text(19), "-+");

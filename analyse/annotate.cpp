@@ -1,0 +1,217 @@
+// Judging moves by their expected scores, and the game written again with
+// what the engines found.
+#include <algorithm>
+#include <cmath>
+
+#include "analyse/analyse.h"
+
+namespace tavrik {
+
+namespace {
+
+constexpr std::int64_t MATE = 100000;
+
+// "0.35,18", "#-3,18": an evaluation from white's view as servers write it.
+std::string server_eval(std::int64_t white_score, std::int64_t depth) {
+    std::string text = evaluation_text(white_score);
+    if (text.front() == '+')
+        text.erase(0, 1);
+    return "[%eval " + text + "," + std::to_string(depth) + "]";
+}
+
+// A comment as written, with nothing that would close it early, and
+// without its [%eval] commands when the engine's take their place.
+std::string written(std::string comment, bool without_eval) {
+    for (std::size_t at = comment.find("[%eval"); without_eval && at != std::string::npos;
+         at = comment.find("[%eval", at)) {
+        const std::size_t close = comment.find(']', at);
+        comment.erase(at, close == std::string::npos ? std::string::npos : close + 1 - at);
+    }
+    std::replace(comment.begin(), comment.end(), '}', ')');
+    const std::size_t first = comment.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : comment.substr(first, comment.find_last_not_of(' ') + 1 - first);
+}
+
+// Words of PGN movetext, wrapped at 79 columns.
+class Movetext {
+public:
+    explicit Movetext(Output& out) : out_(out) {}
+    void word(std::string_view text) {
+        if (column_ > 0 && column_ + 1 + text.size() > 79) {
+            put_text(out_, "\n");
+            column_ = 0;
+        } else if (column_ > 0) {
+            put_text(out_, " ");
+            ++column_;
+        }
+        put_text(out_, text);
+        column_ += text.size();
+    }
+    void comment(std::string_view text) {
+        if (!text.empty())
+            word("{ " + std::string(text) + " }");
+    }
+    void end() {
+        if (column_ > 0)
+            put_text(out_, "\n");
+        column_ = 0;
+    }
+
+private:
+    Output& out_;
+    std::size_t column_ = 0;
+};
+
+std::string number_of(std::int64_t index, bool black_numbered) {
+    if (index % 2 == 1)
+        return std::to_string((index + 1) / 2) + ".";
+    return black_numbered ? std::to_string(index / 2) + "..." : std::string();
+}
+
+void put_number(Movetext& text, std::int64_t index, bool& number_due) {
+    if (const std::string number = number_of(index, number_due); !number.empty())
+        text.word(number);
+    number_due = false;
+}
+
+// "$14".
+std::string nag_word(int nag) {
+    std::string word(1, '$');
+    word += std::to_string(nag);
+    return word;
+}
+
+// A move as written, its marks as NAGs.
+void put_written(Movetext& text, const PgnMove& move) {
+    const std::size_t mark = move.text.find_last_not_of("!?");
+    text.word(move.text.substr(0, mark == std::string::npos ? move.text.size() : mark + 1));
+    for (const std::uint8_t nag : move.nags)
+        text.word(nag_word(nag));
+}
+
+// NOLINTNEXTLINE(misc-no-recursion): as deep as the reader kept them
+void put_variation(Movetext& text, const std::vector<PgnVariation>& variations, std::size_t which,
+                   std::int64_t index) {
+    const PgnVariation& variation = variations[which];
+    text.word("(");
+    for (const std::string& comment : variation.raw_comments)
+        text.comment(written(comment, false));
+    bool number_due = true;
+    for (const PgnMove& move : variation.moves) {
+        put_number(text, index, number_due);
+        put_written(text, move);
+        for (const std::string& comment : move.raw_comments)
+            text.comment(written(comment, false));
+        number_due = !move.raw_comments.empty();
+        for (const std::size_t nested : move.variations) {
+            put_variation(text, variations, nested, index);
+            number_due = true;
+        }
+        ++index;
+    }
+    text.word(")");
+}
+
+} // namespace
+
+double expected_score(std::int64_t score) {
+    if (score > MATE - 1000)
+        return 1;
+    if (score < -(MATE - 1000))
+        return 0;
+    const double held = static_cast<double>(std::clamp<std::int64_t>(score, -1000, 1000));
+    return 1 / (1 + std::exp(-0.00368208 * held));
+}
+
+MistakeLevel classify_move(std::int64_t best_score, std::int64_t played_score) {
+    const double loss = expected_score(best_score) - expected_score(played_score);
+    return loss >= 0.15 ? MistakeLevel::BLUNDER
+           : loss >= 0.10 ? MistakeLevel::MISTAKE
+           : loss >= 0.05 ? MistakeLevel::INACCURACY
+                          : MistakeLevel::NONE;
+}
+
+void summarise(const std::vector<MoveVerdict>& verdicts, std::int64_t first, SideSummary (&sides)[2]) {
+    for (std::size_t k = 0; k < verdicts.size(); ++k) {
+        const MoveVerdict& verdict = verdicts[k];
+        if (!verdict.searched)
+            continue;
+        SideSummary& side = sides[(first + static_cast<std::int64_t>(k)) % 2 == 1 ? 0 : 1];
+        side.counts.inaccuracies += verdict.level == MistakeLevel::INACCURACY ? 1 : 0;
+        side.counts.mistakes += verdict.level == MistakeLevel::MISTAKE ? 1 : 0;
+        side.counts.blunders += verdict.level == MistakeLevel::BLUNDER ? 1 : 0;
+        const std::int64_t best = verdict.best.empty() ? verdict.score : verdict.best_score;
+        side.loss += std::clamp<std::int64_t>(best - verdict.score, 0, 1000);
+        ++side.moves;
+    }
+}
+
+void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, const std::string& result,
+                         const Board& start, const MoveTable& table, const std::vector<MoveVerdict>& verdicts,
+                         Output& out) {
+    for (const Tag& tag : tags) {
+        std::string value;
+        for (const char c : tag.value) {
+            if (c == '"' || c == '\\')
+                value += '\\';
+            value += c;
+        }
+        put_text(out, "[" + tag.name + " \"" + value + "\"]\n");
+    }
+    put_text(out, "\n");
+    Movetext text(out);
+    if (game != nullptr)
+        for (const std::string& comment : game->raw_comments)
+            text.comment(written(comment, false));
+    Board board = start;
+    bool number_due = true;
+    for (std::int64_t i = table.first; i < table.end(); ++i) {
+        const auto k = static_cast<std::size_t>(i - table.first);
+        const MoveVerdict& verdict = verdicts[k];
+        const PgnMove* move = game != nullptr && k < game->moves.size() ? &game->moves[k] : nullptr;
+        const bool white = i % 2 == 1;
+        put_number(text, i, number_due);
+        text.word(table.san[k]);
+        const bool has_mark = move != nullptr && std::any_of(move->nags.begin(), move->nags.end(),
+                                                            [](std::uint8_t nag) { return nag >= 1 && nag <= 6; });
+        if (move != nullptr)
+            for (const std::uint8_t nag : move->nags)
+                text.word(nag_word(nag));
+        if (verdict.level != MistakeLevel::NONE && !has_mark)
+            text.word(verdict.level == MistakeLevel::BLUNDER ? "$4" : verdict.level == MistakeLevel::MISTAKE ? "$2" : "$6");
+        bool commented = false;
+        if (verdict.searched) {
+            text.comment(server_eval(white ? verdict.score : -verdict.score, verdict.depth));
+            commented = true;
+        }
+        if (move != nullptr)
+            for (const std::string& comment : move->raw_comments) {
+                const std::string kept = written(comment, verdict.searched);
+                text.comment(kept);
+                commented = commented || !kept.empty();
+            }
+        bool varied = false;
+        if (verdict.level != MistakeLevel::NONE && !verdict.best.empty()) {
+            // The best move, first among the variations, in SAN of the
+            // position before the move.
+            const SanResolution best = resolve_san(board, verdict.best);
+            text.word("(");
+            text.word(number_of(i, true));
+            text.word(best.problem == SanProblem::NONE ? best.san : verdict.best);
+            text.comment(server_eval(white ? verdict.best_score : -verdict.best_score, verdict.best_depth));
+            text.word(")");
+            varied = true;
+        }
+        if (move != nullptr)
+            for (const std::size_t variation : move->variations) {
+                put_variation(text, game->variations, variation, i);
+                varied = true;
+            }
+        number_due = commented || varied;
+        replay_half_move(board, table, i);
+    }
+    text.word(result.empty() ? "*" : result);
+    text.end();
+}
+
+} // namespace tavrik

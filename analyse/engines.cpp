@@ -1,0 +1,357 @@
+// The analysis of a game by UCI engines: its tasks, the engines'
+// schedule, and the game written again with what they found.
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cinttypes>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analyse/analyse.h"
+#include "sheet/sheet.h"
+
+namespace tavrik {
+
+namespace {
+
+constexpr auto STOP_GRACE = std::chrono::milliseconds(500);
+
+// The UCI text of a move: coordinates and a lower-case promotion letter.
+std::string label_of(const MoveTable& table, std::int64_t i) {
+    return std::to_string((i + 1) / 2) + (i % 2 == 0 ? "... " : " ") + move_text_of(table, i);
+}
+
+bool is_legal(const Board& board, Move move) {
+    const MoveList legal = legal_moves(board);
+    return std::find(legal.begin(), legal.end(), move) != legal.end();
+}
+
+} // namespace
+
+// The tasks of a game, and a line on err for every move not searched.
+// A record's moves are replayed as recorded; beside that board runs the
+// position as the rules see it, with castling rights and the en passant
+// square, which a move that breaks the rules leaves to what the pieces
+// still allow.
+std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool recorded, const char* name,
+                           std::FILE* err) {
+    std::vector<Task> tasks;
+    Board board = start;
+    Board rules = start;
+    for (std::int64_t i = table.first; i < table.end(); ++i) {
+        const Move move = move_of(table.at(i).move, table.at(i).flags);
+        if (is_null(move)) {
+            std::fprintf(err, "tavrik-analyse: %s: move %s not analysed: a null move is no move to search\n",
+                         name, label_of(table, i).c_str());
+            play_move(board, move);
+            play_move(rules, move);
+            continue;
+        }
+        // Read back from its FEN, the position is checked and its rights
+        // pruned as the engine will take them.
+        std::string why;
+        Board position;
+        const bool playable = board_from_fen(fen_of(rules), position, why, rules.chess960);
+        const bool legal = playable && (table.at(i).flags & INVALID_BIT) == 0 && is_legal(position, move);
+        if (legal)
+            tasks.push_back({i, fen_of(position), coordinate_text(code_of(move), flags_of(position, move)),
+                             label_of(table, i)});
+        const ReplayFindings findings = recorded ? replay_half_move(board, table, i) : 0;
+        if (!recorded)
+            play_move(board, move);
+        if (legal) {
+            rules = position;
+            play_move(rules, move);
+        } else {
+            const std::string reason = !playable                       ? why
+                                       : (findings & NO_MOVE_NAMED) != 0 ? "the text names no move"
+                                       : findings != 0                  ? "the move does not fit the position"
+                                                                        : "the move is not legal here";
+            std::fprintf(err, "tavrik-analyse: %s: move %s not analysed: %s\n", name,
+                         label_of(table, i).c_str(), reason.c_str());
+            const unsigned castling = playable ? position.castling : rules.castling;
+            const std::int64_t fullmove = rules.fullmove + (rules.side == BLACK ? 1 : 0);
+            rules = board;
+            rules.castling = castling;
+            rules.en_passant = NO_SQUARE;
+            rules.fullmove = fullmove;
+        }
+    }
+    return tasks;
+}
+
+namespace {
+
+// "+0.35", "-M3": an engine-match score from the mover's view.
+std::string engine_score(std::int64_t score) {
+    const std::int64_t magnitude = score < 0 ? -score : score;
+    if (magnitude >= 99000 && magnitude <= 100000)
+        return std::string(score < 0 ? "-M" : "+M") + std::to_string(100000 - magnitude);
+    std::array<char, 48> text{};
+    std::snprintf(text.data(), text.size(), "%s%" PRId64 ".%02" PRId64, score < 0 ? "-" : "+",
+                  magnitude / 100, magnitude % 100);
+    return text.data();
+}
+
+void put_tag(Output& out, std::string_view name, std::string_view value) {
+    put_text(out, "[");
+    put_text(out, name);
+    put_text(out, " \"");
+    for (const char c : value) {
+        if (c == '"' || c == '\\')
+            put_text(out, "\\");
+        put_text(out, std::string_view(&c, 1));
+    }
+    put_text(out, "\"]\n");
+}
+
+} // namespace
+
+// The game as PGN: its tags, SAN, and after every searched move an engine
+// match's comment with the nodes.
+void write_pgn(const std::vector<Tag>& tags, const std::string& result, const MoveTable& table,
+               const std::vector<bool>& searched, Output& out) {
+    for (const Tag& tag : tags)
+        put_tag(out, tag.name, tag.value);
+    put_text(out, "\n");
+    std::size_t column = 0;
+    const auto word = [&](const std::string& text) {
+        if (column > 0 && column + 1 + text.size() > 79) {
+            put_text(out, "\n");
+            column = 0;
+        } else if (column > 0) {
+            put_text(out, " ");
+            ++column;
+        }
+        put_text(out, text);
+        column += text.size();
+    };
+    for (std::int64_t i = table.first; i < table.end(); ++i) {
+        // A move number stays on the line of its move.
+        if (i % 2 == 1)
+            word(std::to_string((i + 1) / 2) + ". " + move_text_of(table, i));
+        else if (i == table.first)
+            word(std::to_string(i / 2) + "... " + move_text_of(table, i));
+        else
+            word(move_text_of(table, i));
+        if (!searched[static_cast<std::size_t>(i - table.first)])
+            continue;
+        const HalfMove& half_move = table.at(i);
+        std::array<char, 64> seconds{};
+        std::snprintf(seconds.data(), seconds.size(), "%" PRId64 ".%03" PRId64 "s", half_move.time / 1000,
+                      half_move.time % 1000);
+        std::string comment(1, '{');
+        comment += engine_score(half_move.score);
+        comment += '/';
+        comment += std::to_string(half_move.number2);
+        comment += ' ';
+        comment += seconds.data();
+        comment += " n=";
+        comment += std::to_string(half_move.number3);
+        comment += '}';
+        word(comment);
+    }
+    word(result.empty() ? "*" : result);
+    put_text(out, "\n");
+}
+
+// The seven tags every PGN game has, for a game read from a record.
+std::vector<Tag> tags_for_record(const MoveTable& table) {
+    return {{"Event", table.headers.empty() ? "?" : table.headers[0]},
+            {"Site", "?"},
+            {"Date", "????.??.??"},
+            {"Round", "?"},
+            {"White", "?"},
+            {"Black", "?"},
+            {"Result", "*"}};
+}
+
+
+std::vector<Tag> tags_of_headers(const MoveTable& table) {
+    const std::string_view first = table.headers.empty() ? std::string_view() : table.headers[0];
+    std::vector<std::string> fields;
+    for (std::size_t at = 0; at <= first.size();) {
+        const std::size_t comma = std::min(first.find(", ", at), first.size());
+        fields.emplace_back(first.substr(at, comma - at));
+        at = comma + 2;
+    }
+    const std::string& players = fields[0];
+    const std::size_t dash = players.find(" - ");
+    const auto field = [&](std::size_t k) -> std::string {
+        return k < fields.size() && !fields[k].empty() ? fields[k] : "?";
+    };
+    return {{"Event", field(1)},
+            {"Site", "?"},
+            {"Date", field(2)},
+            {"Round", "?"},
+            {"White", dash == std::string::npos ? players : players.substr(0, dash)},
+            {"Black", dash == std::string::npos ? "?" : players.substr(dash + 3)},
+            {"Result", table.headers.size() > 1 && !table.headers[1].empty() ? table.headers[1] : "*"}};
+}
+
+namespace {
+
+// An engine at work: what it searches, and till when it may.
+struct Worker {
+    Engine engine;
+    std::optional<std::size_t> task;
+    bool ready_asked = false;
+    Clock::time_point deadline{};
+    SearchReport report;
+};
+
+} // namespace
+
+int interruption(int interrupt_fd) {
+    unsigned char signal = 0;
+    if (interrupt_fd < 0 || ::read(interrupt_fd, &signal, 1) != 1)
+        return 0;
+    return signal;
+}
+
+
+std::optional<Failure> run_tasks(const EngineSchedule& options, const std::string& program,
+                                 std::vector<Task>& tasks, std::vector<SearchReport>& reports, int interrupt_fd,
+                                 const std::function<void(std::size_t, std::size_t)>& progress) {
+    const auto wait = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout_s));
+    const Clock::duration search_wait =
+        options.limits.movetime_ms ? std::chrono::milliseconds(*options.limits.movetime_ms) + wait : 60 * wait;
+    const std::size_t jobs = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), tasks.size());
+
+    std::vector<std::unique_ptr<Worker>> workers;
+    const auto fail = [&](const std::string& text) {
+        const bool interrupted = std::any_of(workers.begin(), workers.end(),
+                                             [](const auto& worker) { return worker->engine.interrupted(); });
+        for (const auto& worker : workers)
+            worker->engine.stop(interrupted ? std::chrono::milliseconds(100) : STOP_GRACE);
+        if (interrupted)
+            return Failure{"interrupted", interruption(interrupt_fd)};
+        return Failure{"engine " + program + ": " + text, 0};
+    };
+    auto settings = options.uci_options;
+    const bool threads_given = std::any_of(settings.begin(), settings.end(),
+                                           [](const auto& setting) { return setting.first == "Threads"; });
+    if (!threads_given)
+        settings.insert(settings.begin(), {"Threads", "1"});
+    // All start together: an engine takes a while to load.
+    for (std::size_t k = 0; k < jobs; ++k) {
+        auto worker = std::make_unique<Worker>();
+        worker->engine.watch(interrupt_fd);
+        std::string why;
+        if (!worker->engine.start(program, why))
+            return fail(why);
+        workers.push_back(std::move(worker));
+        if (!workers.back()->engine.begin_handshake(why))
+            return fail(why);
+    }
+    for (const auto& worker : workers) {
+        std::string why;
+        if (!worker->engine.finish_handshake(settings, wait, why))
+            return fail(why);
+    }
+
+    std::size_t next = 0;
+    std::size_t done = 0;
+    std::vector<Engine*> engines;
+    engines.reserve(workers.size());
+    for (const auto& worker : workers)
+        engines.push_back(&worker->engine);
+    reports.assign(tasks.size(), {});
+    progress(0, tasks.size());
+    const auto assign = [&](Worker& worker, std::string& why) {
+        worker.task = next++;
+        worker.report = {};
+        worker.ready_asked = true;
+        worker.deadline = Clock::now() + wait;
+        // A fresh start for every search: the answer then depends on the
+        // position alone, not on which engine searched what before.
+        return worker.engine.send("ucinewgame", why) && worker.engine.send("isready", why);
+    };
+    for (const auto& worker : workers) {
+        std::string why;
+        if (next < tasks.size() && !assign(*worker, why))
+            return fail(why + " (move " + tasks[next - 1].label + ")");
+    }
+
+    while (done < tasks.size()) {
+        Clock::time_point deadline = Clock::time_point::max();
+        for (const auto& worker : workers)
+            if (worker->task)
+                deadline = std::min(deadline, worker->deadline);
+        bool interrupted = false;
+        wait_for_output(engines, deadline, interrupt_fd, interrupted);
+        if (interrupted) {
+            for (const auto& worker : workers)
+                worker->engine.stop(std::chrono::milliseconds(100));
+            return Failure{"interrupted", interruption(interrupt_fd)};
+        }
+        for (const auto& worker : workers) {
+            if (!worker->task)
+                continue;
+            // A copy: a search of every move may add a task to the list.
+            const Task task = tasks[*worker->task];
+            std::string line;
+            std::string why;
+            while (worker->task && worker->engine.next_line(line)) {
+                const std::string_view text = line;
+                if (worker->ready_asked) {
+                    if (text == "readyok" || text.starts_with("readyok ")) {
+                        worker->ready_asked = false;
+                        worker->deadline = Clock::now() + search_wait;
+                        if (!worker->engine.send("position fen " + task.fen, why) ||
+                            !worker->engine.send(go_line(options.limits, task.best ? "" : task.move), why))
+                            return fail(why + " (move " + task.label + ")");
+                    }
+                    continue;
+                }
+                if (text.starts_with("info ")) {
+                    read_info_line(text, worker->report);
+                } else if (text == "bestmove" || text.starts_with("bestmove ")) {
+                    if (!worker->report.scored)
+                        return fail("answered 'bestmove' without a score (move " + task.label + ")");
+                    worker->report.bestmove = bestmove_of(text);
+                    reports[*worker->task] = worker->report;
+                    worker->task.reset();
+                    // The move played needs a search of its own unless it
+                    // was the best.
+                    if (task.best && worker->report.bestmove != task.move) {
+                        Task played = task;
+                        played.best = false;
+                        tasks.push_back(std::move(played));
+                        reports.emplace_back();
+                    }
+                    progress(++done, tasks.size());
+                    if (next < tasks.size() && !assign(*worker, why))
+                        return fail(why + " (move " + tasks[next - 1].label + ")");
+                }
+            }
+            if (worker->task && worker->engine.failed())
+                return fail(worker->engine.failure() + " (move " + tasks[*worker->task].label + ")");
+            if (worker->task && Clock::now() >= worker->deadline) {
+                const auto seconds = std::chrono::duration_cast<std::chrono::duration<double>>(
+                    worker->ready_asked ? wait : search_wait).count();
+                std::array<char, 32> text{};
+                std::snprintf(text.data(), text.size(), "%g", seconds);
+                return fail(std::string(worker->ready_asked ? "did not answer 'isready' within "
+                                                            : "gave no 'bestmove' within ") +
+                            text.data() + " s (move " + tasks[*worker->task].label + ")");
+            }
+        }
+        // Tasks that searches of every move added, for engines left idle.
+        for (const auto& worker : workers) {
+            std::string why;
+            if (!worker->task && next < tasks.size() && !assign(*worker, why))
+                return fail(why + " (move " + tasks[next - 1].label + ")");
+        }
+    }
+    for (const auto& worker : workers)
+        worker->engine.stop(STOP_GRACE);
+    return std::nullopt;
+}
+
+
+} // namespace tavrik
