@@ -2,6 +2,7 @@
 // what the engines found.
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "analyse/analyse.h"
 
@@ -19,13 +20,15 @@ std::string server_eval(std::int64_t white_score, std::int64_t depth) {
     return "[%eval " + text + "," + std::to_string(depth) + "]";
 }
 
-// A comment as written, with nothing that would close it early, and
-// without its [%eval] commands when the engine's take their place.
-std::string written(std::string comment, bool without_eval) {
-    for (std::size_t at = comment.find("[%eval"); without_eval && at != std::string::npos;
-         at = comment.find("[%eval", at)) {
+// A comment as written, with nothing that would close it early, and with
+// its [%eval] commands replaced by `eval` (when given) or left out.
+std::string written(std::string comment, std::optional<std::string_view> eval = std::nullopt) {
+    for (std::size_t at = comment.find("[%eval"); eval && at != std::string::npos; at = comment.find("[%eval", at)) {
         const std::size_t close = comment.find(']', at);
         comment.erase(at, close == std::string::npos ? std::string::npos : close + 1 - at);
+        comment.insert(at, *eval);
+        at += eval->size();
+        eval = "";
     }
     std::replace(comment.begin(), comment.end(), '}', ')');
     const std::size_t first = comment.find_first_not_of(' ');
@@ -68,10 +71,14 @@ std::string number_of(std::int64_t index, bool black_numbered) {
     return black_numbered ? std::to_string(index / 2) + "..." : std::string();
 }
 
-void put_number(Movetext& text, std::int64_t index, bool& number_due) {
-    if (const std::string number = number_of(index, number_due); !number.empty())
-        text.word(number);
+// The move with its number, when it takes one, on one line.
+std::string numbered(std::int64_t index, bool& number_due, std::string_view move) {
+    std::string text = number_of(index, number_due);
     number_due = false;
+    if (!text.empty())
+        text += ' ';
+    text += move;
+    return text;
 }
 
 // "$14".
@@ -82,9 +89,10 @@ std::string nag_word(int nag) {
 }
 
 // A move as written, its marks as NAGs.
-void put_written(Movetext& text, const PgnMove& move) {
+void put_written(Movetext& text, const PgnMove& move, std::int64_t index, bool& number_due) {
     const std::size_t mark = move.text.find_last_not_of("!?");
-    text.word(move.text.substr(0, mark == std::string::npos ? move.text.size() : mark + 1));
+    text.word(numbered(index, number_due,
+                       std::string_view(move.text).substr(0, mark == std::string::npos ? move.text.size() : mark + 1)));
     for (const std::uint8_t nag : move.nags)
         text.word(nag_word(nag));
 }
@@ -95,13 +103,12 @@ void put_variation(Movetext& text, const std::vector<PgnVariation>& variations, 
     const PgnVariation& variation = variations[which];
     text.word("(");
     for (const std::string& comment : variation.raw_comments)
-        text.comment(written(comment, false));
+        text.comment(written(comment));
     bool number_due = true;
     for (const PgnMove& move : variation.moves) {
-        put_number(text, index, number_due);
-        put_written(text, move);
+        put_written(text, move, index, number_due);
         for (const std::string& comment : move.raw_comments)
-            text.comment(written(comment, false));
+            text.comment(written(comment));
         number_due = !move.raw_comments.empty();
         for (const std::size_t nested : move.variations) {
             put_variation(text, variations, nested, index);
@@ -162,7 +169,7 @@ void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, cons
     Movetext text(out);
     if (game != nullptr)
         for (const std::string& comment : game->raw_comments)
-            text.comment(written(comment, false));
+            text.comment(written(comment));
     Board board = start;
     bool number_due = true;
     for (std::int64_t i = table.first; i < table.end(); ++i) {
@@ -170,8 +177,7 @@ void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, cons
         const MoveVerdict& verdict = verdicts[k];
         const PgnMove* move = game != nullptr && k < game->moves.size() ? &game->moves[k] : nullptr;
         const bool white = i % 2 == 1;
-        put_number(text, i, number_due);
-        text.word(table.san[k]);
+        text.word(numbered(i, number_due, table.san[k]));
         const bool has_mark = move != nullptr && std::any_of(move->nags.begin(), move->nags.end(),
                                                             [](std::uint8_t nag) { return nag >= 1 && nag <= 6; });
         if (move != nullptr)
@@ -179,14 +185,24 @@ void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, cons
                 text.word(nag_word(nag));
         if (verdict.level != MistakeLevel::NONE && !has_mark)
             text.word(verdict.level == MistakeLevel::BLUNDER ? "$4" : verdict.level == MistakeLevel::MISTAKE ? "$2" : "$6");
+        // The engine's evaluation in place of the first the move had, else
+        // in a comment of its own before the move's.
+        std::optional<std::string> eval;
+        if (verdict.searched)
+            eval = server_eval(white ? verdict.score : -verdict.score, verdict.depth);
+        const bool had_eval = move != nullptr && std::any_of(move->raw_comments.begin(), move->raw_comments.end(),
+                                                            [](const std::string& c) { return c.find("[%eval") != std::string::npos; });
         bool commented = false;
-        if (verdict.searched) {
-            text.comment(server_eval(white ? verdict.score : -verdict.score, verdict.depth));
+        if (eval && !had_eval) {
+            text.comment(*eval);
             commented = true;
+            eval.reset();
         }
         if (move != nullptr)
             for (const std::string& comment : move->raw_comments) {
-                const std::string kept = written(comment, verdict.searched);
+                const std::string kept = written(comment, eval);
+                if (eval && comment.find("[%eval") != std::string::npos)
+                    eval = std::string();
                 text.comment(kept);
                 commented = commented || !kept.empty();
             }
@@ -196,8 +212,8 @@ void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, cons
             // position before the move.
             const SanResolution best = resolve_san(board, verdict.best);
             text.word("(");
-            text.word(number_of(i, true));
-            text.word(best.problem == SanProblem::NONE ? best.san : verdict.best);
+            bool first = true;
+            text.word(numbered(i, first, best.problem == SanProblem::NONE ? best.san : verdict.best));
             text.comment(server_eval(white ? verdict.best_score : -verdict.best_score, verdict.best_depth));
             text.word(")");
             varied = true;

@@ -316,8 +316,8 @@ TEST(Analyse, BestMovesAnnotateTheGameAndSummariseEachSide) {
         EXPECT_EQ(run.out, "[White \"Anna\"]\n[Black \"Boris\"]\n[TimeControl \"60+1\"]\n\n"
                            "{ Before } 1. e4 { [%eval 0.20,2] } { [%clk 0:00:59] good } 1... e5 $1\n"
                            "{ [%eval -0.20,2] } ( 1... c5 { Sicilian } ( 1... e6 ) ) 2. Bc4\n"
-                           "{ [%eval 0.20,2] } 2... Nc6 { [%eval -0.20,2] } 3. Qh5 { [%eval 0.20,2] } 3...\n"
-                           "Nf6 $4 { [%eval #1,5] } { natural } ( 3... a6 { [%eval -0.20,2] } ) 4. Qxf7#\n"
+                           "{ [%eval 0.20,2] } 2... Nc6 { [%eval -0.20,2] } 3. Qh5 { [%eval 0.20,2] }\n"
+                           "3... Nf6 $4 { [%eval #1,5] natural } ( 3... a6 { [%eval -0.20,2] } ) 4. Qxf7#\n"
                            "{ [%eval #1,5] } 1-0\n")
             << jobs;
         EXPECT_EQ(run.err, "tavrik-analyse: Anna (White): 0 inaccuracies, 0 mistakes, 0 blunders, average "
@@ -337,8 +337,9 @@ TEST(Analyse, BestMovesAnnotateTheGameAndSummariseEachSide) {
     EXPECT_EQ(record.out.substr(0, record.out.find("\n\n")),
               "[Event \"Blitz\"]\n[Site \"?\"]\n[Date \"2026.11.20\"]\n[Round \"?\"]\n[White \"Engine A\"]\n"
               "[Black \"Engine C\"]\n[Result \"1-0\"]");
-    EXPECT_NE(record.out.find("Nf6 $4\n{ [%eval #1,5] } ( 3... a6 { [%eval -0.20,2] } )"), std::string::npos)
-        << record.out;
+    std::string flat = record.out;
+    std::replace(flat.begin(), flat.end(), '\n', ' ');
+    EXPECT_NE(flat.find("3... Nf6 $4 { [%eval #1,5] } ( 3... a6 { [%eval -0.20,2] } )"), std::string::npos) << flat;
 }
 
 // The real engine, which CI installs (Debian package stockfish).
@@ -418,8 +419,10 @@ TEST(AnalyseWithStockfish, AnnotatedSampleReadsBackAndGivesAWorksheet) {
     };
     EXPECT_EQ(count("[%clk "), 47U);
     EXPECT_GE(count("[%eval "), 47U);
-    EXPECT_NE(run.out.find("Black gives up a pawn at once."), std::string::npos);
-    EXPECT_NE(run.out.find("9. Bc5 { and the bishop on c5 is a monster. } )"), std::string::npos);
+    std::string flat = run.out;
+    std::replace(flat.begin(), flat.end(), '\n', ' ');
+    EXPECT_NE(flat.find("Black gives up a pawn at once."), std::string::npos);
+    EXPECT_NE(flat.find("( 8... Ng4 9. Bc5 { and the bishop on c5 is a monster. } )"), std::string::npos) << flat;
     const TempFile annotated(run.out, ".pgn");
     const RunResult sheet = run_command({TAVRIK_BINARY, annotated.path()});
     EXPECT_EQ(sheet.status, 0) << sheet.err;
