@@ -214,13 +214,13 @@ int interruption(int interrupt_fd) {
 }
 
 
-std::optional<Failure> run_tasks(const EngineSchedule& options, const std::string& program,
+std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::string& program,
                                  std::vector<Task>& tasks, std::vector<SearchReport>& reports, int interrupt_fd,
                                  const std::function<void(std::size_t, std::size_t)>& progress) {
-    const auto wait = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.timeout_s));
+    const auto wait = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(schedule.timeout_s));
     const Clock::duration search_wait =
-        options.limits.movetime_ms ? std::chrono::milliseconds(*options.limits.movetime_ms) + wait : 60 * wait;
-    const std::size_t jobs = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), tasks.size());
+        schedule.limits.movetime_ms ? std::chrono::milliseconds(*schedule.limits.movetime_ms) + wait : 60 * wait;
+    const std::size_t jobs = std::min<std::size_t>(static_cast<std::size_t>(schedule.jobs), tasks.size());
 
     std::vector<std::unique_ptr<Worker>> workers;
     const auto fail = [&](const std::string& text) {
@@ -232,7 +232,7 @@ std::optional<Failure> run_tasks(const EngineSchedule& options, const std::strin
             return Failure{"interrupted", interruption(interrupt_fd)};
         return Failure{"engine " + program + ": " + text, 0};
     };
-    auto settings = options.uci_options;
+    auto settings = schedule.uci_options;
     const bool threads_given = std::any_of(settings.begin(), settings.end(),
                                            [](const auto& setting) { return setting.first == "Threads"; });
     if (!threads_given)
@@ -303,7 +303,7 @@ std::optional<Failure> run_tasks(const EngineSchedule& options, const std::strin
                         worker->ready_asked = false;
                         worker->deadline = Clock::now() + search_wait;
                         if (!worker->engine.send("position fen " + task.fen, why) ||
-                            !worker->engine.send(go_line(options.limits, task.best ? "" : task.move), why))
+                            !worker->engine.send(go_line(schedule.limits, task.best ? "" : task.move), why))
                             return fail(why + " (move " + task.label + ")");
                     }
                     continue;

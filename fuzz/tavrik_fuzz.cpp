@@ -484,7 +484,7 @@ void fuzz_pgn(std::string_view input, const RangeArgs& args) {
     std::FILE* err = open.complaints.fresh();
     // By reference: the watcher's captures do not fit inside a
     // std::function, which would take them to the heap.
-    const int status = print_pgn_run(open.input.reading(input), "fuzz", PgnArgs{args, std::nullopt}, out, err,
+    const int status = print_pgn_run(open.input.reading(input), "fuzz", PgnArgs{args, std::nullopt, {}}, out, err,
                                      std::ref(check_game));
     const std::string_view sheet = open.sheet.text();
     const std::string_view complaints = open.complaints.text();

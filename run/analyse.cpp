@@ -337,7 +337,7 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
     for (HalfMove& half_move : table.half_moves)
         half_move.score = half_move.number2 = half_move.number3 = half_move.time = 0;
     for (std::size_t p = 0; p < positions; ++p) {
-        const std::size_t k = static_cast<std::size_t>(tasks[p].index - table.first);
+        const auto k = static_cast<std::size_t>(tasks[p].index - table.first);
         HalfMove& half_move = table.half_moves[k];
         half_move.score = verdicts[k].score;
         half_move.number2 = played[p]->depth;
