@@ -1,7 +1,10 @@
-// Judging moves by their expected scores, and the game written again with
-// what the engines found.
+// Judging moves by their expected scores, and the game written again as
+// PGN with what the engines found.
 #include <algorithm>
+#include <array>
+#include <cinttypes>
 #include <cmath>
+#include <cstdio>
 #include <optional>
 
 #include "analyse/analyse.h"
@@ -119,7 +122,102 @@ void put_variation(Movetext& text, const std::vector<PgnVariation>& variations, 
     text.word(")");
 }
 
+// "+0.35", "-M3": an engine-match score from the mover's view.
+std::string engine_score(std::int64_t score) {
+    const std::int64_t magnitude = score < 0 ? -score : score;
+    if (magnitude >= 99000 && magnitude <= 100000)
+        return std::string(score < 0 ? "-M" : "+M") + std::to_string(100000 - magnitude);
+    std::array<char, 48> text{};
+    std::snprintf(text.data(), text.size(), "%s%" PRId64 ".%02" PRId64, score < 0 ? "-" : "+",
+                  magnitude / 100, magnitude % 100);
+    return text.data();
+}
+
+void put_tag(Output& out, std::string_view name, std::string_view value) {
+    put_text(out, "[");
+    put_text(out, name);
+    put_text(out, " \"");
+    for (const char c : value) {
+        if (c == '"' || c == '\\')
+            put_text(out, "\\");
+        put_text(out, std::string_view(&c, 1));
+    }
+    put_text(out, "\"]\n");
+}
+
 } // namespace
+
+// The game as PGN: its tags, SAN, and after every searched move an engine
+// match's comment with the nodes.
+void write_pgn(const std::vector<Tag>& tags, const std::string& result, const MoveTable& table,
+               const std::vector<bool>& searched, Output& out) {
+    for (const Tag& tag : tags)
+        put_tag(out, tag.name, tag.value);
+    put_text(out, "\n");
+    Movetext text(out);
+    for (std::int64_t i = table.first; i < table.end(); ++i) {
+        // A move number stays on the line of its move.
+        if (i % 2 == 1)
+            text.word(std::to_string((i + 1) / 2) + ". " + move_text_of(table, i));
+        else if (i == table.first)
+            text.word(std::to_string(i / 2) + "... " + move_text_of(table, i));
+        else
+            text.word(move_text_of(table, i));
+        if (!searched[static_cast<std::size_t>(i - table.first)])
+            continue;
+        const HalfMove& half_move = table.at(i);
+        std::array<char, 64> seconds{};
+        std::snprintf(seconds.data(), seconds.size(), "%" PRId64 ".%03" PRId64 "s", half_move.time / 1000,
+                      half_move.time % 1000);
+        std::string comment(1, '{');
+        comment += engine_score(half_move.score);
+        comment += '/';
+        comment += std::to_string(half_move.number2);
+        comment += ' ';
+        comment += seconds.data();
+        comment += " n=";
+        comment += std::to_string(half_move.number3);
+        comment += '}';
+        text.word(comment);
+    }
+    text.word(result.empty() ? "*" : result);
+    text.end();
+}
+
+// The seven tags every PGN game has, for a game read from a record.
+std::vector<Tag> tags_for_record(const MoveTable& table) {
+    return {{"Event", table.headers.empty() ? "?" : table.headers[0]},
+            {"Site", "?"},
+            {"Date", "????.??.??"},
+            {"Round", "?"},
+            {"White", "?"},
+            {"Black", "?"},
+            {"Result", "*"}};
+}
+
+
+std::vector<Tag> tags_of_headers(const MoveTable& table) {
+    const std::string_view first = table.headers.empty() ? std::string_view() : table.headers[0];
+    std::vector<std::string> fields;
+    for (std::size_t at = 0; at <= first.size();) {
+        const std::size_t comma = std::min(first.find(", ", at), first.size());
+        fields.emplace_back(first.substr(at, comma - at));
+        at = comma + 2;
+    }
+    const std::string& players = fields[0];
+    const std::size_t dash = players.find(" - ");
+    const auto field = [&](std::size_t k) -> std::string {
+        return k < fields.size() && !fields[k].empty() ? fields[k] : "?";
+    };
+    return {{"Event", field(1)},
+            {"Site", "?"},
+            {"Date", field(2)},
+            {"Round", "?"},
+            {"White", dash == std::string::npos ? players : players.substr(0, dash)},
+            {"Black", dash == std::string::npos ? "?" : players.substr(dash + 3)},
+            {"Result", table.headers.size() > 1 && !table.headers[1].empty() ? table.headers[1] : "*"}};
+}
+
 
 double expected_score(std::int64_t score) {
     if (score > MATE - 1000)
@@ -156,15 +254,8 @@ void summarise(const std::vector<MoveVerdict>& verdicts, std::int64_t first, Sid
 void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, const std::string& result,
                          const Board& start, const MoveTable& table, const std::vector<MoveVerdict>& verdicts,
                          Output& out) {
-    for (const Tag& tag : tags) {
-        std::string value;
-        for (const char c : tag.value) {
-            if (c == '"' || c == '\\')
-                value += '\\';
-            value += c;
-        }
-        put_text(out, "[" + tag.name + " \"" + value + "\"]\n");
-    }
+    for (const Tag& tag : tags)
+        put_tag(out, tag.name, tag.value);
     put_text(out, "\n");
     Movetext text(out);
     if (game != nullptr)
