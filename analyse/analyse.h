@@ -73,8 +73,9 @@ struct Failure {
 
 // Runs every task on the engines and fills in reports, one per task in
 // the order of tasks, which grows by the searches of moves played that
-// were not the best. Every search starts afresh, so a report depends on
-// its position and move alone. progress is told the searches done and
+// were not the best, each made by the engine that searched its position,
+// right after. Every position's first search starts afresh, so a report
+// depends on its position and move alone. progress is told the searches done and
 // the searches known. Returns the first failure, if any; all engines are
 // stopped either way.
 std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::string& program,

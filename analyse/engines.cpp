@@ -151,6 +151,9 @@ std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::stri
     engines.reserve(workers.size());
     for (const auto& worker : workers)
         engines.push_back(&worker->engine);
+    // Searches of the moves played join the list as they turn out to be
+    // needed; the engine that searched the position takes them at once.
+    const std::size_t queued = tasks.size();
     reports.assign(tasks.size(), {});
     progress(0, tasks.size());
     const auto assign = [&](Worker& worker, std::string& why) {
@@ -164,7 +167,7 @@ std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::stri
     };
     for (const auto& worker : workers) {
         std::string why;
-        if (next < tasks.size() && !assign(*worker, why))
+        if (next < queued && !assign(*worker, why))
             return fail(why + " (move " + tasks[next - 1].label + ")");
     }
 
@@ -208,15 +211,23 @@ std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::stri
                     reports[*worker->task] = worker->report;
                     worker->task.reset();
                     // The move played needs a search of its own unless it
-                    // was the best.
+                    // was the best: on the same engine, right away, with
+                    // what the first search left in its tables. That
+                    // depends on the position alone, as every position's
+                    // first search starts afresh.
                     if (task.best && worker->report.bestmove != task.move) {
                         Task played = task;
                         played.best = false;
                         tasks.push_back(std::move(played));
                         reports.emplace_back();
+                        worker->task = tasks.size() - 1;
+                        worker->report = {};
+                        worker->deadline = Clock::now() + search_wait;
+                        if (!worker->engine.send(go_line(schedule.limits, task.move), why))
+                            return fail(why + " (move " + task.label + ")");
                     }
                     progress(++done, tasks.size());
-                    if (next < tasks.size() && !assign(*worker, why))
+                    if (!worker->task && next < queued && !assign(*worker, why))
                         return fail(why + " (move " + tasks[next - 1].label + ")");
                 }
             }
@@ -231,12 +242,6 @@ std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::stri
                                                             : "gave no 'bestmove' within ") +
                             text.data() + " s (move " + tasks[*worker->task].label + ")");
             }
-        }
-        // Tasks that searches of every move added, for engines left idle.
-        for (const auto& worker : workers) {
-            std::string why;
-            if (!worker->task && next < tasks.size() && !assign(*worker, why))
-                return fail(why + " (move " + tasks[next - 1].label + ")");
         }
     }
     for (const auto& worker : workers)
