@@ -211,10 +211,11 @@ std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::stri
                     reports[*worker->task] = worker->report;
                     worker->task.reset();
                     // The move played needs a search of its own unless it
-                    // was the best: on the same engine, right away, with
-                    // what the first search left in its tables. That
-                    // depends on the position alone, as every position's
-                    // first search starts afresh.
+                    // was the best: on the same engine, right away, which
+                    // spares a fresh start's round trip. What the first
+                    // search left in the engine's tables depends on the
+                    // position alone, as every position's first search
+                    // starts afresh, so the numbers do too.
                     if (task.best && worker->report.bestmove != task.move) {
                         Task played = task;
                         played.best = false;
