@@ -2,9 +2,9 @@
 // went wrong, and the worksheet of their positions.
 //
 // Offers:
-// - Task, tasks_of and run_tasks: the positions of a game to search, and
-//   UCI engines that search them side by side, first every move of each
-//   position, then the move played where it was not the best;
+// - Task, tasks_of, run_tasks and played_reports: the positions of a game
+//   to search, UCI engines that search them side by side for every move,
+//   and what the searches say of the moves played;
 // - expected_score and classify_move: how much a move lowered its mover's
 //   expected score below the best move's, as an inaccuracy, a mistake or
 //   a blunder;
@@ -42,7 +42,8 @@ enum class MistakeLevel : std::uint8_t { NONE, INACCURACY, MISTAKE, BLUNDER };
 
 // One search to make: the position before half-move `index` of the table
 // and the move played there. A search of every move (best) comes first;
-// the move played gets one of its own only where another was best.
+// the move played gets one of its own only where another was best and the
+// position after it is not searched anyway.
 struct Task {
     std::int64_t index = 0;
     std::string fen;
@@ -72,15 +73,25 @@ struct Failure {
 };
 
 // Runs every task on the engines and fills in reports, one per task in
-// the order of tasks, which grows by the searches of moves played that
-// were not the best, each made by the engine that searched its position,
-// right after. Every position's first search starts afresh, so a report
+// the order of tasks. The tasks come as searches of every move (best) in
+// the order of the moves; the list grows by a search of the move played
+// where it was not the best and the position it leads to is not the next
+// task, made by the engine that searched its position, right after. Every position's first search starts afresh, so a report
 // depends on its position and move alone. progress is told the searches done and
 // the searches known. Returns the first failure, if any; all engines are
 // stopped either way.
 std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::string& program,
                                  std::vector<Task>& tasks, std::vector<SearchReport>& reports, int interrupt_fd,
                                  const std::function<void(std::size_t, std::size_t)>& progress);
+
+// What the search of the position after a move says of the move, from
+// its mover's view.
+SearchReport as_move_into(const SearchReport& after);
+
+// The report of each move played, one per search of every move in the
+// tasks that run_tasks did: that search's where the move was the best,
+// else the search of the position it leads to, else its own search.
+std::vector<SearchReport> played_reports(const std::vector<Task>& tasks, const std::vector<SearchReport>& reports);
 
 // The signal that the interrupt pipe carries, 0 if none has come.
 int interruption(int interrupt_fd);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cinttypes>
+#include <cstddef>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -23,6 +24,12 @@ constexpr auto STOP_GRACE = std::chrono::milliseconds(500);
 // The UCI text of a move: coordinates and a lower-case promotion letter.
 std::string label_of(const MoveTable& table, std::int64_t i) {
     return std::to_string((i + 1) / 2) + (i % 2 == 0 ? "... " : " ") + move_text_of(table, i);
+}
+
+// Whether the position after task k's move is the next task's: the
+// first searches come in the order of the moves.
+bool next_position_searched(const std::vector<Task>& tasks, std::size_t k, std::size_t positions) {
+    return k + 1 < positions && tasks[k].best && tasks[k + 1].best && tasks[k + 1].index == tasks[k].index + 1;
 }
 
 bool is_legal(const Board& board, Move move) {
@@ -211,12 +218,14 @@ std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::stri
                     reports[*worker->task] = worker->report;
                     worker->task.reset();
                     // The move played needs a search of its own unless it
-                    // was the best: on the same engine, right away, which
-                    // spares a fresh start's round trip. What the first
-                    // search left in the engine's tables depends on the
-                    // position alone, as every position's first search
-                    // starts afresh, so the numbers do too.
-                    if (task.best && worker->report.bestmove != task.move) {
+                    // was the best or the position it leads to is searched
+                    // anyway: on the same engine, right away, which spares
+                    // a fresh start's round trip. What the first search
+                    // left in the engine's tables depends on the position
+                    // alone, as every position's first search starts
+                    // afresh, so the numbers do too.
+                    if (task.best && worker->report.bestmove != task.move &&
+                        !next_position_searched(tasks, *worker->task, queued)) {
                         Task played = task;
                         played.best = false;
                         tasks.push_back(std::move(played));
@@ -250,5 +259,30 @@ std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::stri
     return std::nullopt;
 }
 
+SearchReport as_move_into(const SearchReport& after) {
+    SearchReport report = after;
+    report.bestmove.clear();
+    // A mate in n for the side to move there is one against the mover; a
+    // mate against it (0 when it is mated already) is the mover's, a move
+    // further off.
+    report.score = after.mate && after.score <= 0 ? 1 - after.score : -after.score;
+    return report;
+}
+
+std::vector<SearchReport> played_reports(const std::vector<Task>& tasks, const std::vector<SearchReport>& reports) {
+    std::size_t positions = 0;
+    while (positions < tasks.size() && tasks[positions].best)
+        ++positions;
+    std::vector<SearchReport> played(reports.begin(), reports.begin() + static_cast<std::ptrdiff_t>(positions));
+    for (std::size_t p = 0; p < positions; ++p)
+        if (reports[p].bestmove != tasks[p].move && next_position_searched(tasks, p, positions))
+            played[p] = as_move_into(reports[p + 1]);
+    // The searches of their own, in the order they were done.
+    for (std::size_t k = positions; k < tasks.size(); ++k)
+        for (std::size_t p = 0; p < positions; ++p)
+            if (tasks[p].index == tasks[k].index)
+                played[p] = reports[k];
+    return played;
+}
 
 } // namespace tavrik

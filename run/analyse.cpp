@@ -2,8 +2,8 @@
 //
 // The game is replayed first and every move worth a search becomes a task:
 // the position before it as FEN and the move as UCI text. Engines take
-// tasks in turn, each searching only the move played; one thread polls
-// them all. The output is written only once every task has its answer.
+// tasks in turn, each searching every move of its position; one thread
+// polls them all. The output is written only once every task has its answer.
 #include <unistd.h>
 
 #include <algorithm>
@@ -293,8 +293,8 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
     }
     if (const int signal = interruption(interrupt_fd); signal != 0)
         return 128 + signal;
-    // Every move of each position first; the move played after, where
-    // another was best.
+    // Every move of each position; a move played that was not the best is
+    // scored by the search of the position it leads to, where there is one.
     const std::size_t positions = tasks.size();
     for (Task& task : tasks)
         task.best = true;
@@ -314,19 +314,13 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
         return 128 + signal;
 
     std::vector<MoveVerdict> verdicts(static_cast<std::size_t>(table.count()));
-    std::vector<const SearchReport*> played(positions);
-    for (std::size_t k = 0; k < positions; ++k)
-        played[k] = &reports[k];
-    for (std::size_t k = positions; k < tasks.size(); ++k)
-        for (std::size_t p = 0; p < positions; ++p)
-            if (tasks[p].index == tasks[k].index)
-                played[p] = &reports[k];
+    const std::vector<SearchReport> played = played_reports(tasks, reports);
     for (std::size_t p = 0; p < positions; ++p) {
         MoveVerdict& verdict = verdicts[static_cast<std::size_t>(tasks[p].index - table.first)];
         const SearchReport& best = reports[p];
         verdict.searched = true;
-        verdict.score = recorded_score(*played[p]);
-        verdict.depth = played[p]->depth;
+        verdict.score = recorded_score(played[p]);
+        verdict.depth = played[p].depth;
         verdict.best_score = recorded_score(best);
         verdict.best_depth = best.depth;
         verdict.best = best.bestmove;
@@ -340,9 +334,9 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
         const auto k = static_cast<std::size_t>(tasks[p].index - table.first);
         HalfMove& half_move = table.half_moves[k];
         half_move.score = verdicts[k].score;
-        half_move.number2 = played[p]->depth;
-        half_move.number3 = played[p]->nodes;
-        half_move.time = played[p]->time_ms;
+        half_move.number2 = played[p].depth;
+        half_move.number3 = played[p].nodes;
+        half_move.time = played[p].time_ms;
         searched[k] = true;
     }
     if (options.summary) {

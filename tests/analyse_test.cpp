@@ -67,6 +67,27 @@ TEST(InfoLines, MatesAreRecordedAsOneHundredThousandLessTheMoves) {
     EXPECT_EQ(recorded_score({true, false, -42, 0, 0, 0, ""}), -42);
 }
 
+TEST(PlayedMoves, TakeTheNumbersOfTheNextPositionTurnedToTheMoversView) {
+    EXPECT_EQ(recorded_score(as_move_into({true, false, 35, 12, 900, 7, "e7e5"})), -35);
+    EXPECT_EQ(as_move_into({true, false, 35, 12, 900, 7, "e7e5"}).nodes, 900);
+    EXPECT_EQ(recorded_score(as_move_into({true, true, 3, 0, 0, 0, ""})), -99997);
+    // Mated there in 2, or already: the mover's mate, one move further.
+    EXPECT_EQ(recorded_score(as_move_into({true, true, -2, 0, 0, 0, ""})), 99997);
+    EXPECT_EQ(recorded_score(as_move_into({true, true, 0, 0, 0, 0, ""})), 99999);
+
+    // Half-moves 0, 1, 2 and 4 searched; 3 was not (a null move, say).
+    const std::vector<Task> tasks = {{0, "", "e2e4", "", true},  {1, "", "e7e5", "", true},
+                                     {2, "", "g1f3", "", true},  {4, "", "b1c3", "", true},
+                                     {2, "", "g1f3", "", false}, {4, "", "b1c3", "", false}};
+    const std::vector<SearchReport> reports = {{true, false, 30, 12, 1, 1, "d2d4"}, {true, false, 25, 12, 2, 2, "e7e5"},
+                                               {true, false, 40, 12, 3, 3, "b1c3"}, {true, false, 50, 12, 4, 4, "d2d4"},
+                                               {true, false, 5, 12, 5, 5, ""},      {true, false, 6, 12, 6, 6, ""}};
+    std::vector<std::int64_t> nodes;
+    for (const SearchReport& report : played_reports(tasks, reports))
+        nodes.push_back(report.nodes * (report.score < 0 ? -1 : 1));
+    EXPECT_EQ(nodes, (std::vector<std::int64_t>{-2, 2, 5, 6}));
+}
+
 TEST(UciCommands, SearchmovesComesLastAndProgramsAreFoundOnThePath) {
     EXPECT_EQ(go_line({12, std::nullopt}, "e7e8q"), "go depth 12 searchmoves e7e8q");
     EXPECT_EQ(go_line({std::nullopt, 500}, "e2e4"), "go movetime 500 searchmoves e2e4");
@@ -105,12 +126,14 @@ TEST(Analyse, TakesEachMovesNumbersFromTheEngineInTheMoversView) {
     const Analysis run = analyse({"--engine", ENGINES + "fixed-info", "--jobs", "2", scholars});
     EXPECT_EQ(run.result.status, 0);
     EXPECT_EQ(run.result.err, "");
-    // Bounds and strings are passed over; black's scores come as the
-    // engine gives them for the side to move; mates for and against.
+    // Bounds and strings are passed over. The engine's best is the move
+    // played only at the first and last moves; the others take the numbers
+    // of the search of the position they lead to, turned to their mover's
+    // view: its +0.20 for the side to move, or its mate after 3... Nf6.
     EXPECT_EQ(run.result.out, "Engine A - Engine C, Blitz, 2026.11.20\n1-0\n"
-                              "e2e4 20 2 50 2 e7e5 20 2 50 2\n"
-                              "f1c4 20 2 50 2 b8c6 20 2 50 2\n"
-                              "d1h5 20 2 50 2 g8f6 -99999 5 11 2\n"
+                              "e2e4 20 2 50 2 e7e5 -20 2 50 2\n"
+                              "f1c4 -20 2 50 2 b8c6 -20 2 50 2\n"
+                              "d1h5 -20 2 50 2 g8f6 -99999 5 9 1\n"
                               "h5f7 99999 5 9 1\n");
     EXPECT_EQ(run.engine_pids.size(), 2U);
     expect_all_gone(run.engine_pids);
@@ -118,16 +141,16 @@ TEST(Analyse, TakesEachMovesNumbersFromTheEngineInTheMoversView) {
     // As PGN, which tavrik reads back to the same numbers.
     const Analysis pgn = analyse({"--engine", ENGINES + "fixed-info", "--pgn-out", scholars});
     EXPECT_EQ(pgn.result.status, 0);
-    EXPECT_NE(pgn.result.out.find("1. e4 {+0.20/2 0.002s n=50} e5 {+0.20/2 0.002s n=50}"),
+    EXPECT_NE(pgn.result.out.find("1. e4 {+0.20/2 0.002s n=50} e5 {-0.20/2 0.002s n=50}"),
               std::string::npos)
         << pgn.result.out;
-    EXPECT_NE(pgn.result.out.find("Nf6 {-M1/5 0.002s n=11} 4. Qxf7# {+M1/5 0.001s n=9} *"),
+    EXPECT_NE(pgn.result.out.find("Nf6 {-M1/5 0.001s n=9} 4. Qxf7# {+M1/5 0.001s n=9} *"),
               std::string::npos)
         << pgn.result.out;
     const TempFile back(pgn.result.out, ".pgn");
     const RunResult record = run_command({TAVRIK_BINARY, "--to-record", back.path()});
     EXPECT_EQ(lines_of(record.out).back(), "h5f7 99999 5 9 1");
-    EXPECT_EQ(lines_of(record.out)[4], "d1h5 20 2 50 2 g8f6 -99999 5 11 2");
+    EXPECT_EQ(lines_of(record.out)[4], "d1h5 -20 2 50 2 g8f6 -99999 5 9 1");
 }
 
 TEST(Analyse, MovesThatBreakTheRulesAreNotSearched) {
@@ -190,7 +213,10 @@ TEST(Analyse, Chess960IsAskedOfTheEngineAndNullMovesAreSkipped) {
     // Castling as the king taking its own rook, the rights by the rooks' files.
     EXPECT_NE(said.find("position fen rk2r3/pppppppp/8/8/8/8/PPPPPPPP/RK2R3 w EAea - 0 1\n"), std::string::npos)
         << said;
+    // O-O, before a null move, and the last move, which were not the
+    // best, are searched on their own: no search follows them.
     EXPECT_NE(said.find("searchmoves b1e1\n"), std::string::npos) << said;
+    EXPECT_NE(said.find("searchmoves e2e4\n"), std::string::npos) << said;
     EXPECT_NE(said.find("position fen rk2r3/pppppppp/8/8/8/8/PPPPPPPP/R4RK1 w ea - 0 2\n"), std::string::npos)
         << said;
 
@@ -296,8 +322,9 @@ TEST(Judging, MovesAreClassedByTheExpectedScoreTheyLose) {
     EXPECT_EQ(classify_move(50, 80), MistakeLevel::NONE); // better than the best: none
 }
 
-// The stand-in engine finds e2e4 best from the start (the move played:
-// one search), d2d4 for white and a7a6 for black elsewhere (two each).
+// The stand-in engine finds e2e4 best from the start and the mate after
+// 3... Nf6 (the moves played), d2d4 for white and a7a6 for black
+// elsewhere: one search a position, the next scoring the move before.
 TEST(Analyse, BestMovesAnnotateTheGameAndSummariseEachSide) {
     const TempFile game("[White \"Anna\"]\n[Black \"Boris\"]\n[TimeControl \"60+1\"]\n\n"
                         "{Before} 1. e4 {[%clk 0:00:59] good} e5 $1 (1... c5 {Sicilian} (1... e6)) 2. Bc4 Nc6 "
@@ -311,19 +338,21 @@ TEST(Analyse, BestMovesAnnotateTheGameAndSummariseEachSide) {
                                            game.path()});
         EXPECT_EQ(run.status, 0);
         const std::vector<std::string> said = lines_of(read_file(log.path()));
+        EXPECT_EQ(std::count_if(said.begin(), said.end(), [](const std::string& line) { return line == "go depth 16"; }),
+                  7);
         EXPECT_EQ(std::count_if(said.begin(), said.end(), [](const std::string& line) { return line.starts_with("go "); }),
-                  13);
+                  7);
         EXPECT_EQ(run.out, "[White \"Anna\"]\n[Black \"Boris\"]\n[TimeControl \"60+1\"]\n\n"
                            "{ Before } 1. e4 { [%eval 0.20,2] } { [%clk 0:00:59] good } 1... e5 $1\n"
-                           "{ [%eval -0.20,2] } ( 1... c5 { Sicilian } ( 1... e6 ) ) 2. Bc4\n"
-                           "{ [%eval 0.20,2] } 2... Nc6 { [%eval -0.20,2] } 3. Qh5 { [%eval 0.20,2] }\n"
+                           "{ [%eval 0.20,2] } ( 1... c5 { Sicilian } ( 1... e6 ) ) 2. Bc4\n"
+                           "{ [%eval -0.20,2] } 2... Nc6 { [%eval 0.20,2] } 3. Qh5 { [%eval -0.20,2] }\n"
                            "3... Nf6 $4 { [%eval #1,5] natural } ( 3... a6 { [%eval -0.20,2] } ) 4. Qxf7#\n"
                            "{ [%eval #1,5] } 1-0\n")
             << jobs;
         EXPECT_EQ(run.err, "tavrik-analyse: Anna (White): 0 inaccuracies, 0 mistakes, 0 blunders, average "
-                           "centipawn loss 0\n"
+                           "centipawn loss 20\n"
                            "tavrik-analyse: Boris (Black): 0 inaccuracies, 0 mistakes, 1 blunder, average "
-                           "centipawn loss 333\n");
+                           "centipawn loss 360\n");
         // Which a worksheet reads back: the blunder and the better move.
         const TempFile annotated(run.out, ".pgn");
         const RunResult sheet = run_command({TAVRIK_BINARY, "--worksheet", annotated.path()});
