@@ -222,8 +222,8 @@ int print_worksheet_run(std::FILE* pgn, const char* pgn_name, const WorksheetArg
     page.layout = Layout::GRID_2X3;
     if (read > 0 && tasks.empty()) {
         begin_worksheet("Worksheet", page.layout, output);
-        write_text_pages(page, "Worksheet", {"No move of these games is marked as wrong at this level: "
-                                             "nothing to solve."}, output);
+        write_text_pages(page, "Nothing to solve", {"No move of these games is marked as wrong at this level."},
+                         output);
     } else if (!tasks.empty()) {
         begin_worksheet("Worksheet: " + std::to_string(tasks.size()) + (tasks.size() == 1 ? " position" : " positions"),
                         page.layout, output);

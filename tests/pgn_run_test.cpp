@@ -333,7 +333,7 @@ TEST(Worksheet, ChoosesTheMarkedMovesAndAnswersThem) {
     // Nothing marked: one page that says so, and success.
     const RunResult clean = run_args_in_process("1. e4 e5 *\n", {"--worksheet", "-"});
     EXPECT_EQ(clean.status, 0);
-    EXPECT_NE(clean.out.find("nothing to solve"), std::string::npos);
+    EXPECT_NE(clean.out.find("(Worksheet) H\n(Nothing to solve) NotesTop\n"), std::string::npos) << clean.out;
     EXPECT_EQ(lines_starting(clean.out, "C (").size(), 0U);
     EXPECT_EQ(run_args_in_process(games, {"--worksheet", "-", "3"}).status, 1);
 }
