@@ -68,18 +68,11 @@ private:
     std::size_t column_ = 0;
 };
 
-std::string number_of(std::int64_t index, bool black_numbered) {
-    if (index % 2 == 1)
-        return std::to_string((index + 1) / 2) + ".";
-    return black_numbered ? std::to_string(index / 2) + "..." : std::string();
-}
-
-// The move with its number, when it takes one, on one line.
+// The move with its number, when it takes one (white's always, black's
+// when due), on one line.
 std::string numbered(std::int64_t index, bool& number_due, std::string_view move) {
-    std::string text = number_of(index, number_due);
+    std::string text = index % 2 == 1 || number_due ? move_number_text(index) + ' ' : std::string();
     number_due = false;
-    if (!text.empty())
-        text += ' ';
     text += move;
     return text;
 }
@@ -157,10 +150,8 @@ void write_pgn(const std::vector<Tag>& tags, const std::string& result, const Mo
     Movetext text(out);
     for (std::int64_t i = table.first; i < table.end(); ++i) {
         // A move number stays on the line of its move.
-        if (i % 2 == 1)
-            text.word(std::to_string((i + 1) / 2) + ". " + move_text_of(table, i));
-        else if (i == table.first)
-            text.word(std::to_string(i / 2) + "... " + move_text_of(table, i));
+        if (i % 2 == 1 || i == table.first)
+            text.word(move_number_text(i) + ' ' + move_text_of(table, i));
         else
             text.word(move_text_of(table, i));
         if (!searched[static_cast<std::size_t>(i - table.first)])

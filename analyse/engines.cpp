@@ -21,11 +21,6 @@ namespace {
 
 constexpr auto STOP_GRACE = std::chrono::milliseconds(500);
 
-// The UCI text of a move: coordinates and a lower-case promotion letter.
-std::string label_of(const MoveTable& table, std::int64_t i) {
-    return std::to_string((i + 1) / 2) + (i % 2 == 0 ? "... " : " ") + move_text_of(table, i);
-}
-
 // Whether the position after task k's move is the next task's: the
 // first searches come in the order of the moves.
 bool next_position_searched(const std::vector<Task>& tasks, std::size_t k, std::size_t positions) {
@@ -53,7 +48,7 @@ std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool reco
         const Move move = move_of(table.at(i).move, table.at(i).flags);
         if (is_null(move)) {
             std::fprintf(err, "tavrik-analyse: %s: move %s not analysed: a null move is no move to search\n",
-                         name, label_of(table, i).c_str());
+                         name, move_label(table, i).c_str());
             play_move(board, move);
             play_move(rules, move);
             continue;
@@ -66,7 +61,7 @@ std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool reco
         const bool legal = playable && (table.at(i).flags & INVALID_BIT) == 0 && is_legal(position, move);
         if (legal)
             tasks.push_back({i, fen_of(position), coordinate_text(code_of(move), flags_of(position, move)),
-                             label_of(table, i)});
+                             move_label(table, i)});
         const ReplayFindings findings = recorded ? replay_half_move(board, table, i) : 0;
         if (!recorded)
             play_move(board, move);
@@ -79,7 +74,7 @@ std::vector<Task> tasks_of(const MoveTable& table, const Board& start, bool reco
                                        : findings != 0                  ? "the move does not fit the position"
                                                                         : "the move is not legal here";
             std::fprintf(err, "tavrik-analyse: %s: move %s not analysed: %s\n", name,
-                         label_of(table, i).c_str(), reason.c_str());
+                         move_label(table, i).c_str(), reason.c_str());
             const unsigned castling = playable ? position.castling : rules.castling;
             const std::int64_t fullmove = rules.fullmove + (rules.side == BLACK ? 1 : 0);
             rules = board;

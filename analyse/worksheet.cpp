@@ -14,8 +14,7 @@ constexpr std::uint8_t NAG_INACCURACY = 6;
 
 // "24. Nf3" or "24... Nf3" for the move of half-move index i.
 std::string numbered(std::int64_t i, std::string_view move) {
-    std::string text = std::to_string((i + 1) / 2);
-    text += i % 2 == 0 ? "... " : ". ";
+    std::string text = move_number_text(i) + ' ';
     text += move;
     return text;
 }

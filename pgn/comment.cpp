@@ -170,10 +170,6 @@ constexpr std::array<std::string_view, 10> JUDGEMENTS = {"=", "=", "=", "~", "+=
 bool is_move_mark(int nag) { return nag >= 1 && nag <= 6; }
 bool is_judgement(int nag) { return nag >= 10 && nag <= 19; }
 
-std::string move_number(std::int64_t index) {
-    return std::to_string((index + 1) / 2) + (index % 2 == 1 ? ". " : "... ");
-}
-
 // NOLINTNEXTLINE(misc-no-recursion): nested as deep as the reader keeps them
 void add_variation(std::string& text, const std::vector<PgnVariation>& variations, std::size_t which,
                    std::int64_t index) {
@@ -184,7 +180,7 @@ void add_variation(std::string& text, const std::vector<PgnVariation>& variation
         if (!text.empty() && text.back() != '(')
             text += ' ';
         if (index % 2 == 1 || number_due)
-            text += move_number(index);
+            text += move_number_text(index) + ' ';
         const std::size_t mark = move.text.find_last_not_of("!?");
         text += std::string_view(move.text).substr(0, mark == std::string::npos ? move.text.size() : mark + 1);
         add_marks(text, move.nags);

@@ -129,4 +129,12 @@ std::string move_text_of(const MoveTable& table, std::int64_t i) {
     return format_move(from_square(half_move.move), to_square(half_move.move));
 }
 
+std::string move_number_text(std::int64_t i) {
+    return std::to_string((i + 1) / 2) + (i % 2 != 0 ? "." : "...");
+}
+
+std::string move_label(const MoveTable& table, std::int64_t i) {
+    return (i % 2 != 0 ? std::to_string((i + 1) / 2) : move_number_text(i)) + " " + move_text_of(table, i);
+}
+
 } // namespace tavrik

@@ -147,6 +147,13 @@ std::string_view invalid_text_of(const MoveTable& table, std::int64_t i);
 // was written for invalid text.
 std::string move_text_of(const MoveTable& table, std::int64_t i);
 
+// The number players write before half-move i: "12." before white's move
+// 12, "12..." before black's.
+std::string move_number_text(std::int64_t i);
+
+// Half-move i as messages name it: "12 Nf3", "12... Nf6".
+std::string move_label(const MoveTable& table, std::int64_t i);
+
 // The decimal number at the start of text, as the C library converts it:
 // leading white space skipped, optional sign, digits up to the first other
 // character, 0 without digits, clamped to the 64-bit range. text must be

@@ -94,8 +94,7 @@ std::string why_no_record(const Board& start, const MoveTable& table) {
         return "starts from a set-up position";
     for (std::int64_t i = table.first; i < table.end(); ++i)
         if (table.at(i).flags & NULL_MOVE_BIT)
-            return "has a null move, " + std::to_string((i + 1) / 2) + (i % 2 == 0 ? "... " : " ") +
-                   move_text_of(table, i);
+            return "has a null move, " + move_label(table, i);
     return {};
 }
 

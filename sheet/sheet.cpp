@@ -521,8 +521,7 @@ std::string duration_text(std::int64_t ms) {
 
 std::string book_caption(const MoveTable& table, std::int64_t i) {
     const auto k = static_cast<std::size_t>(i - table.first);
-    std::string caption = std::to_string((i + 1) / 2);
-    caption += i % 2 == 0 ? "... " : ". ";
+    std::string caption = move_number_text(i) + ' ';
     caption += k < table.san.size() ? table.san[k] : move_text_of(table, i);
     if (const MoveNote* note = note_of(table, i); note != nullptr)
         caption += note->marks;
