@@ -76,9 +76,10 @@ struct Failure {
 // the order of tasks. The tasks come as searches of every move (best) in
 // the order of the moves; the list grows by a search of the move played
 // where it was not the best and the position it leads to is not the next
-// task, made by the engine that searched its position, right after. Every position's first search starts afresh, so a report
-// depends on its position and move alone. progress is told the searches done and
-// the searches known. Returns the first failure, if any; all engines are
+// task, made by the engine that searched its position, right after. Every
+// position's first search starts afresh, so a report depends on its
+// position and move alone. progress is told the searches done and the
+// searches known. Returns the first failure, if any; all engines are
 // stopped either way.
 std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::string& program,
                                  std::vector<Task>& tasks, std::vector<SearchReport>& reports, int interrupt_fd,

@@ -210,7 +210,8 @@ std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::stri
                     if (!worker->report.scored)
                         return fail("answered 'bestmove' without a score (move " + task.label + ")");
                     worker->report.bestmove = bestmove_of(text);
-                    reports[*worker->task] = worker->report;
+                    const std::size_t finished = *worker->task;
+                    reports[finished] = worker->report;
                     worker->task.reset();
                     // The move played needs a search of its own unless it
                     // was the best or the position it leads to is searched
@@ -220,7 +221,7 @@ std::optional<Failure> run_tasks(const EngineSchedule& schedule, const std::stri
                     // alone, as every position's first search starts
                     // afresh, so the numbers do too.
                     if (task.best && worker->report.bestmove != task.move &&
-                        !next_position_searched(tasks, *worker->task, queued)) {
+                        !next_position_searched(tasks, finished, queued)) {
                         Task played = task;
                         played.best = false;
                         tasks.push_back(std::move(played));
