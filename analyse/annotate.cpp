@@ -86,9 +86,7 @@ std::string nag_word(int nag) {
 
 // A move as written, its marks as NAGs.
 void put_written(Movetext& text, const PgnMove& move, std::int64_t index, bool& number_due) {
-    const std::size_t mark = move.text.find_last_not_of("!?");
-    text.word(numbered(index, number_due,
-                       std::string_view(move.text).substr(0, mark == std::string::npos ? move.text.size() : mark + 1)));
+    text.word(numbered(index, number_due, without_marks(move.text)));
     for (const std::uint8_t nag : move.nags)
         text.word(nag_word(nag));
 }
@@ -260,8 +258,7 @@ void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, cons
         const PgnMove* move = game != nullptr && k < game->moves.size() ? &game->moves[k] : nullptr;
         const bool white = i % 2 == 1;
         text.word(numbered(i, number_due, table.san[k]));
-        const bool has_mark = move != nullptr && std::any_of(move->nags.begin(), move->nags.end(),
-                                                            [](std::uint8_t nag) { return nag >= 1 && nag <= 6; });
+        const bool has_mark = move != nullptr && std::any_of(move->nags.begin(), move->nags.end(), is_move_mark);
         if (move != nullptr)
             for (const std::uint8_t nag : move->nags)
                 text.word(nag_word(nag));

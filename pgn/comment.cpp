@@ -167,7 +167,6 @@ void read_eval(Scanner& s, CommentValues& values) {
 constexpr std::array<std::string_view, 7> MARKS = {"", "!", "?", "!!", "??", "!?", "?!"};
 constexpr std::array<std::string_view, 10> JUDGEMENTS = {"=", "=", "=", "~", "+=", "=+", "+/-", "-/+", "+-", "-+"};
 
-bool is_move_mark(int nag) { return nag >= 1 && nag <= 6; }
 bool is_judgement(int nag) { return nag >= 10 && nag <= 19; }
 
 // NOLINTNEXTLINE(misc-no-recursion): nested as deep as the reader keeps them
@@ -181,8 +180,7 @@ void add_variation(std::string& text, const std::vector<PgnVariation>& variation
             text += ' ';
         if (index % 2 == 1 || number_due)
             text += move_number_text(index) + ' ';
-        const std::size_t mark = move.text.find_last_not_of("!?");
-        text += std::string_view(move.text).substr(0, mark == std::string::npos ? move.text.size() : mark + 1);
+        text += without_marks(move.text);
         add_marks(text, move.nags);
         number_due = false;
         if (!move.comment.empty()) {
@@ -219,6 +217,11 @@ int nag_of_mark(std::string_view mark) {
         if (mark == MARKS[k])
             return static_cast<int>(k);
     return 0;
+}
+
+std::string_view without_marks(std::string_view text) {
+    const std::size_t mark = text.find_last_not_of("!?");
+    return text.substr(0, mark == std::string_view::npos ? text.size() : mark + 1);
 }
 
 std::string_view nag_text(int nag) {

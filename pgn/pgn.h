@@ -62,6 +62,12 @@ void add_marks(std::string& text, const std::vector<std::uint8_t>& nags);
 // "!!" 3, "??" 4, "!?" 5, "?!" 6; 0 for any other text.
 int nag_of_mark(std::string_view mark);
 
+// Whether a NAG is a move's mark, "!" to "?!" (1 to 6).
+constexpr bool is_move_mark(int nag) { return nag >= 1 && nag <= 6; }
+
+// A move's text without the marks written after it: "Nf3" of "Nf3!?".
+std::string_view without_marks(std::string_view text);
+
 // What players read for a NAG: "!" .. "?!" for 1 to 6, "=", "~" (unclear),
 // "+=", "=+", "+/-", "-/+", "+-", "-+" for 10 to 19; empty for the rest.
 std::string_view nag_text(int nag);

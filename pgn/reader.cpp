@@ -50,9 +50,9 @@ void add_move(std::vector<PgnMove>& moves, std::string_view text, bool annotate)
     move.text = text;
     if (!annotate)
         return;
-    const std::size_t mark = text.find_last_not_of("!?");
-    if (mark != std::string_view::npos && mark + 1 < text.size())
-        if (const int nag = nag_of_mark(text.substr(mark + 1)); nag != 0)
+    const std::size_t bare = without_marks(text).size();
+    if (bare < text.size())
+        if (const int nag = nag_of_mark(text.substr(bare)); nag != 0)
             move.nags.push_back(static_cast<std::uint8_t>(nag));
 }
 
