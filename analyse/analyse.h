@@ -10,12 +10,13 @@
 //   a blunder;
 // - write_pgn, write_annotated_pgn and tags_for_record: the game written
 //   again with the engine's numbers;
-// - MistakeLevel and mistake_of: the marks players give a move that went
+// - MistakeLevel, mistake_of and nag_of: the marks players give a move that went
 //   wrong, ?! (an inaccuracy), ? (a mistake) and ?? (a blunder);
 // - WorksheetTask, add_worksheet_tasks and answer_text: the positions
 //   before the moves of a game marked as wrong, each with the move played
 //   and the better one its annotator gave, and how a worksheet answers it;
-// - SideCounts and counts_text: each side's marked moves of a game.
+// - SideCounts, add_mistake and counts_text: each side's marked moves of
+//   a game.
 #pragma once
 
 #include <cstdint>
@@ -149,6 +150,9 @@ void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, cons
 // The worst mark among a move's NAGs: ?! (6), ? (2) or ?? (4).
 MistakeLevel mistake_of(const std::vector<std::uint8_t>& nags);
 
+// The NAG of a level's mark: 6, 2 or 4; 0 for NONE.
+std::uint8_t nag_of(MistakeLevel level);
+
 // One position to find the move in.
 struct WorksheetTask {
     std::int64_t game = 0;   // its number in the file
@@ -177,6 +181,9 @@ void add_worksheet_tasks(const PgnGame& game, const Board& start, const MoveTabl
 // "1. 24. Nf3 +0.80 (played 24. Qxe5?? -7.04)", or, with no better move
 // given, "1. No better move is given (played 24. Qxe5?? -7.04)".
 std::string answer_text(const WorksheetTask& task, std::size_t number);
+
+// Counts a move of that level into its side's counts.
+void add_mistake(SideCounts& counts, MistakeLevel level);
 
 // "1 inaccuracy, 2 mistakes, 0 blunders".
 std::string counts_text(const SideCounts& counts);

@@ -231,9 +231,7 @@ void summarise(const std::vector<MoveVerdict>& verdicts, std::int64_t first, Sid
         if (!verdict.searched)
             continue;
         SideSummary& side = sides[(first + static_cast<std::int64_t>(k)) % 2 == 1 ? 0 : 1];
-        side.counts.inaccuracies += verdict.level == MistakeLevel::INACCURACY ? 1 : 0;
-        side.counts.mistakes += verdict.level == MistakeLevel::MISTAKE ? 1 : 0;
-        side.counts.blunders += verdict.level == MistakeLevel::BLUNDER ? 1 : 0;
+        add_mistake(side.counts, verdict.level);
         const std::int64_t best = verdict.best.empty() ? verdict.score : verdict.best_score;
         side.loss += std::clamp<std::int64_t>(best - verdict.score, 0, 1000);
         ++side.moves;
@@ -263,7 +261,7 @@ void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, cons
             for (const std::uint8_t nag : move->nags)
                 text.word(nag_word(nag));
         if (verdict.level != MistakeLevel::NONE && !has_mark)
-            text.word(verdict.level == MistakeLevel::BLUNDER ? "$4" : verdict.level == MistakeLevel::MISTAKE ? "$2" : "$6");
+            text.word(nag_word(nag_of(verdict.level)));
         // The engine's evaluation in place of the first the move had, else
         // in a comment of its own before the move's.
         std::optional<std::string> eval;
@@ -289,10 +287,9 @@ void write_annotated_pgn(const std::vector<Tag>& tags, const PgnGame* game, cons
         if (verdict.level != MistakeLevel::NONE && !verdict.best.empty()) {
             // The best move, first among the variations, in SAN of the
             // position before the move.
-            const SanResolution best = resolve_san(board, verdict.best);
             text.word("(");
             bool first = true;
-            text.word(numbered(i, first, best.problem == SanProblem::NONE ? best.san : verdict.best));
+            text.word(numbered(i, first, san_or_text(board, verdict.best)));
             text.comment(server_eval(white ? verdict.best_score : -verdict.best_score, verdict.best_depth));
             text.word(")");
             varied = true;

@@ -1,5 +1,6 @@
 // The worksheet: the positions where a game turned, and their answers.
 #include <algorithm>
+#include <array>
 
 #include "analyse/analyse.h"
 #include "sheet/sheet.h"
@@ -8,9 +9,8 @@ namespace tavrik {
 
 namespace {
 
-constexpr std::uint8_t NAG_MISTAKE = 2;
-constexpr std::uint8_t NAG_BLUNDER = 4;
-constexpr std::uint8_t NAG_INACCURACY = 6;
+// The NAG of each level, NONE's none.
+constexpr std::array<std::uint8_t, 4> LEVEL_NAGS = {0, 6, 2, 4};
 
 // "24. Nf3" or "24... Nf3" for the move of half-move index i.
 std::string numbered(std::int64_t i, std::string_view move) {
@@ -35,16 +35,21 @@ std::string counted(std::int64_t n, const char* one, const char* many) {
 
 } // namespace
 
+std::uint8_t nag_of(MistakeLevel level) { return LEVEL_NAGS[static_cast<std::size_t>(level)]; }
+
 MistakeLevel mistake_of(const std::vector<std::uint8_t>& nags) {
     MistakeLevel worst = MistakeLevel::NONE;
-    for (const std::uint8_t nag : nags) {
-        const MistakeLevel level = nag == NAG_BLUNDER    ? MistakeLevel::BLUNDER
-                                   : nag == NAG_MISTAKE    ? MistakeLevel::MISTAKE
-                                   : nag == NAG_INACCURACY ? MistakeLevel::INACCURACY
-                                                           : MistakeLevel::NONE;
-        worst = std::max(worst, level);
-    }
+    for (const std::uint8_t nag : nags)
+        for (const MistakeLevel level : {MistakeLevel::INACCURACY, MistakeLevel::MISTAKE, MistakeLevel::BLUNDER})
+            if (nag == nag_of(level))
+                worst = std::max(worst, level);
     return worst;
+}
+
+void add_mistake(SideCounts& counts, MistakeLevel level) {
+    counts.inaccuracies += level == MistakeLevel::INACCURACY ? 1 : 0;
+    counts.mistakes += level == MistakeLevel::MISTAKE ? 1 : 0;
+    counts.blunders += level == MistakeLevel::BLUNDER ? 1 : 0;
 }
 
 void add_worksheet_tasks(const PgnGame& game, const Board& start, const MoveTable& table,
@@ -56,10 +61,7 @@ void add_worksheet_tasks(const PgnGame& game, const Board& start, const MoveTabl
     for (std::int64_t i = table.first; i < table.end(); ++i) {
         const PgnMove& move = game.moves[static_cast<std::size_t>(i - table.first)];
         const MistakeLevel mistake = mistake_of(move.nags);
-        SideCounts& side = counts[board.side == WHITE ? 0 : 1];
-        side.inaccuracies += mistake == MistakeLevel::INACCURACY ? 1 : 0;
-        side.mistakes += mistake == MistakeLevel::MISTAKE ? 1 : 0;
-        side.blunders += mistake == MistakeLevel::BLUNDER ? 1 : 0;
+        add_mistake(counts[board.side == WHITE ? 0 : 1], mistake);
         if (mistake != MistakeLevel::NONE && mistake >= level && (board.side == WHITE ? white_wanted : black_wanted)) {
             WorksheetTask& task = tasks.emplace_back();
             task.game = game.number;
@@ -73,9 +75,7 @@ void add_worksheet_tasks(const PgnGame& game, const Board& start, const MoveTabl
             // variation, in standard notation where it is legal here.
             if (!move.variations.empty() && !game.variations[move.variations.front()].moves.empty()) {
                 const PgnMove& better = game.variations[move.variations.front()].moves.front();
-                const SanResolution found = resolve_san(board, better.text);
-                task.best = numbered(i, found.problem == SanProblem::NONE ? found.san : better.text) +
-                            evaluation_of(better.values, board.side);
+                task.best = numbered(i, san_or_text(board, better.text)) + evaluation_of(better.values, board.side);
             }
         }
         replay_half_move(board, table, i);

@@ -439,4 +439,9 @@ Variant variant_named(std::string_view tag) {
     return Variant::OTHER;
 }
 
+std::string san_or_text(const Board& board, std::string_view text) {
+    SanResolution found = resolve_san(board, text);
+    return found.problem == SanProblem::NONE ? std::move(found.san) : std::string(text);
+}
+
 } // namespace tavrik

@@ -10,7 +10,7 @@
 // - legal move generation (is_attacked, legal_moves, play_move), used to
 //   read PGN, never to judge a record;
 // - positions from FEN (board_from_fen, fen_of);
-// - standard algebraic notation (resolve_san, san_of);
+// - standard algebraic notation (resolve_san, san_of, san_or_text);
 // - Chess960 castling and null moves for games read as PGN;
 // - play_pgn_game, which turns a game read as PGN into its starting Board
 //   and a MoveTable that the print run walks like a record's.
@@ -198,6 +198,10 @@ SanResolution resolve_san(const Board& board, std::string_view text);
 // The standard notation of a legal move: Nbd7, exd6, e8=Q+, O-O-O#; "--"
 // for NULL_MOVE.
 std::string san_of(const Board& board, Move move);
+
+// The standard notation of the move a text names where it names a legal
+// one, else the text as it stands: a move someone else wrote, to show.
+std::string san_or_text(const Board& board, std::string_view text);
 
 // How a game's Variant tag says to play it.
 enum class Variant : std::uint8_t { STANDARD, CHESS960, OTHER };

@@ -314,9 +314,13 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
         return 128 + signal;
 
     std::vector<MoveVerdict> verdicts(static_cast<std::size_t>(table.count()));
+    std::vector<bool> searched(static_cast<std::size_t>(table.count()), false);
+    for (HalfMove& half_move : table.half_moves)
+        half_move.score = half_move.number2 = half_move.number3 = half_move.time = 0;
     const std::vector<SearchReport> played = played_reports(tasks, reports);
     for (std::size_t p = 0; p < positions; ++p) {
-        MoveVerdict& verdict = verdicts[static_cast<std::size_t>(tasks[p].index - table.first)];
+        const auto k = static_cast<std::size_t>(tasks[p].index - table.first);
+        MoveVerdict& verdict = verdicts[k];
         const SearchReport& best = reports[p];
         verdict.searched = true;
         verdict.score = recorded_score(played[p]);
@@ -325,15 +329,8 @@ int tavrik_analyse_main(int argc, const char* const argv[], std::FILE* in, std::
         verdict.best_depth = best.depth;
         verdict.best = best.bestmove;
         verdict.level = classify_move(verdict.best_score, verdict.score);
-    }
-
-    std::vector<bool> searched(static_cast<std::size_t>(table.count()), false);
-    for (HalfMove& half_move : table.half_moves)
-        half_move.score = half_move.number2 = half_move.number3 = half_move.time = 0;
-    for (std::size_t p = 0; p < positions; ++p) {
-        const auto k = static_cast<std::size_t>(tasks[p].index - table.first);
         HalfMove& half_move = table.half_moves[k];
-        half_move.score = verdicts[k].score;
+        half_move.score = verdict.score;
         half_move.number2 = played[p].depth;
         half_move.number3 = played[p].nodes;
         half_move.time = played[p].time_ms;
