@@ -13,8 +13,6 @@ namespace tavrik {
 
 namespace {
 
-constexpr std::int64_t MATE = 100000;
-
 // "0.35,18", "#-3,18": an evaluation from white's view as servers write it.
 std::string server_eval(std::int64_t white_score, std::int64_t depth) {
     std::string text = evaluation_text(white_score);
@@ -209,9 +207,9 @@ std::vector<Tag> tags_of_headers(const MoveTable& table) {
 
 
 double expected_score(std::int64_t score) {
-    if (score > MATE - 1000)
+    if (score > MATE_SCORE - 1000)
         return 1;
-    if (score < -(MATE - 1000))
+    if (score < -(MATE_SCORE - 1000))
         return 0;
     const double held = static_cast<double>(std::clamp<std::int64_t>(score, -1000, 1000));
     return 1 / (1 + std::exp(-0.00368208 * held));

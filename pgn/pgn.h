@@ -24,9 +24,6 @@
 
 namespace tavrik {
 
-// A mate in n, in centipawns: 100000 - n; a mate against is its negative.
-constexpr std::int64_t MATE_SCORE = 100000;
-
 // What the comments after one move say; each value is the first that the
 // comments give.
 struct CommentValues {

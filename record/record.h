@@ -50,6 +50,10 @@ void add_printable_excerpt(std::string& message, std::string_view text);
 // lower-case promotion letter, e7e8q, which is also how UCI writes it.
 std::string coordinate_text(MoveCode move, MoveFlags flags);
 
+// A mate in n as a half-move's score: 100000 - n; a mate against is its
+// negative.
+constexpr std::int64_t MATE_SCORE = 100000;
+
 struct HalfMove {
     MoveCode move = 0;
     MoveFlags flags = 0;

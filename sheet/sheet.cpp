@@ -199,11 +199,10 @@ void put_paragraph(Output& out, std::string_view text) {
 // "+0.35", "-1.20", "0.00" for a score from white's view; "#3", "#-3"
 // for mates (a mate in n is 100000 - n, as readers and engines give it).
 char* append_evaluation(char* at, std::int64_t white_score) {
-    constexpr std::int64_t MATE = 100000;
     const std::int64_t size = white_score < 0 ? -white_score : white_score;
-    if (size > MATE - 1000 && size <= MATE) {
+    if (size > MATE_SCORE - 1000 && size <= MATE_SCORE) {
         at = append(at, white_score < 0 ? "#-" : "#");
-        return append_number(at, MATE - size);
+        return append_number(at, MATE_SCORE - size);
     }
     if (white_score != 0)
         *at++ = white_score > 0 ? '+' : '-';
