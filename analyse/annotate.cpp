@@ -184,24 +184,14 @@ std::vector<Tag> tags_for_record(const MoveTable& table) {
 
 
 std::vector<Tag> tags_of_headers(const MoveTable& table) {
-    const std::string_view first = table.headers.empty() ? std::string_view() : table.headers[0];
-    std::vector<std::string> fields;
-    for (std::size_t at = 0; at <= first.size();) {
-        const std::size_t comma = std::min(first.find(", ", at), first.size());
-        fields.emplace_back(first.substr(at, comma - at));
-        at = comma + 2;
-    }
-    const std::string& players = fields[0];
-    const std::size_t dash = players.find(" - ");
-    const auto field = [&](std::size_t k) -> std::string {
-        return k < fields.size() && !fields[k].empty() ? fields[k] : "?";
-    };
-    return {{"Event", field(1)},
+    const HeaderFields fields = header_fields(table);
+    const auto known = [](std::string_view field) { return std::string(field.empty() ? "?" : field); };
+    return {{"Event", known(fields.event)},
             {"Site", "?"},
-            {"Date", field(2)},
+            {"Date", known(fields.date)},
             {"Round", "?"},
-            {"White", dash == std::string::npos ? players : players.substr(0, dash)},
-            {"Black", dash == std::string::npos ? "?" : players.substr(dash + 3)},
+            {"White", std::string(fields.white)},
+            {"Black", std::string(fields.black.value_or("?"))},
             {"Result", table.headers.size() > 1 && !table.headers[1].empty() ? table.headers[1] : "*"}};
 }
 

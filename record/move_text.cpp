@@ -1,5 +1,8 @@
-// Move text: coordinate text and castling words to move codes and back.
+// Move text: coordinate text and castling words to move codes and back,
+// move numbers, and the players and event a record's header names.
 #include <algorithm>
+#include <array>
+#include <optional>
 
 #include "record/record.h"
 
@@ -127,6 +130,22 @@ std::string move_text_of(const MoveTable& table, std::int64_t i) {
     if (half_move.flags & INVALID_BIT)
         return printable_text(std::string(invalid_text_of(table, i)));
     return format_move(from_square(half_move.move), to_square(half_move.move));
+}
+
+HeaderFields header_fields(const MoveTable& table) {
+    std::string_view line = table.headers.empty() ? std::string_view() : table.headers[0];
+    std::array<std::string_view, 3> parts{};
+    for (std::string_view& part : parts) {
+        const std::size_t comma = line.find(", ");
+        part = line.substr(0, comma);
+        line.remove_prefix(comma == std::string_view::npos ? line.size() : comma + 2);
+    }
+    HeaderFields fields{parts[0], std::nullopt, parts[1], parts[2]};
+    if (const std::size_t dash = parts[0].find(" - "); dash != std::string_view::npos) {
+        fields.white = parts[0].substr(0, dash);
+        fields.black = parts[0].substr(dash + 3);
+    }
+    return fields;
 }
 
 std::string move_number_text(std::int64_t i) {

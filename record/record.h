@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -150,6 +151,17 @@ std::string_view invalid_text_of(const MoveTable& table, std::int64_t i);
 // read as PGN, else coordinate text for a move, the printable form of what
 // was written for invalid text.
 std::string move_text_of(const MoveTable& table, std::int64_t i);
+
+// What a record's first header line, "White - Black, event, date", says;
+// each part empty where the line has none. Without " - " in the players
+// there is no black, and white is all before the first comma.
+struct HeaderFields {
+    std::string_view white;
+    std::optional<std::string_view> black;
+    std::string_view event;
+    std::string_view date;
+};
+HeaderFields header_fields(const MoveTable& table);
 
 // The number players write before half-move i: "12." before white's move
 // 12, "12..." before black's.

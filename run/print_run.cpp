@@ -228,11 +228,8 @@ int print_run(std::FILE* record, const char* record_name, const RangeArgs& args,
     page.layout = view.layout;
     Output output(out);
     begin_sheet(output, view.layout);
-    // "White - Black, event, date": the players stand before the first comma.
-    const std::string_view header = table.headers.empty() ? std::string_view() : table.headers[0];
-    const std::string_view players = header.substr(0, header.find(", "));
-    const std::size_t dash = players.find(" - ");
-    if (seen_from_black(players.substr(0, dash), dash == std::string_view::npos ? "" : players.substr(dash + 3), view))
+    const HeaderFields players = header_fields(table);
+    if (seen_from_black(players.white, players.black.value_or(""), view))
         write_view(true, output);
     // Two threads gain only on a long walk: each replays the other's
     // stretches, and the second starts and stops.
