@@ -51,8 +51,18 @@ void move_castling_rook(Board& board, Square from, Square to) {
     clear_square(board, rook_from);
 }
 
-// Chess960 castling, coded as the king taking its own rook: the king goes
-// to the g or c file, the rook beside it, whatever their start squares.
+void forget_king_on(Board& board, Square s) {
+    for (Square& king : board.king)
+        if (king == s)
+            king = NO_SQUARE;
+}
+
+} // namespace
+
+bool holds(const Board& board, Square s, Piece piece, Colour colour) {
+    return s != NO_SQUARE && piece_on(board, s) == piece && colour_on(board, s) == colour;
+}
+
 void castle_onto_rook(Board& board, Square king, Square rook) {
     const bool king_side = rook > king;
     const int rank = rank_of(king);
@@ -61,14 +71,6 @@ void castle_onto_rook(Board& board, Square king, Square rook) {
     put_piece(board, make_square(king_side ? 6 : 2, rank), KING, board.side);
     put_piece(board, make_square(king_side ? 5 : 3, rank), ROOK, board.side);
 }
-
-void forget_king_on(Board& board, Square s) {
-    for (Square& king : board.king)
-        if (king == s)
-            king = NO_SQUARE;
-}
-
-} // namespace
 
 void put_piece(Board& board, Square s, Piece piece, Colour colour) {
     forget_king_on(board, s);

@@ -78,10 +78,6 @@ Colour colour_on(const Board& board, Square s) {
     return board.colour[static_cast<std::size_t>(s)];
 }
 
-bool holds(const Board& board, Square s, Piece piece, Colour colour) {
-    return s != NO_SQUARE && piece_on(board, s) == piece && colour_on(board, s) == colour;
-}
-
 // The first occupied square along the ray, NO_SQUARE if the ray leaves
 // the board first.
 Square first_on_ray(const Board& board, const Ray& ray) {
@@ -171,12 +167,6 @@ void pawn_moves_to(Search& search, Square to) {
     }
 }
 
-// The bit of a castling right, WHITE_OO first, as Board::castling_rook
-// indexes them.
-std::size_t right_index(Colour side, bool king_side) {
-    return (side == WHITE ? 0U : 2U) + (king_side ? 0U : 1U);
-}
-
 // The castling move to that side when the rules allow it now. Under either
 // rules the king ends on the g or c file and the rook beside it; every
 // square they pass or land on is empty but for the two, and the king may
@@ -184,7 +174,7 @@ std::size_t right_index(Colour side, bool king_side) {
 bool castling_allowed(const Board& board, bool king_side, Move& move) {
     const Colour side = board.side;
     const int rank = side == WHITE ? 0 : 7;
-    const std::size_t index = right_index(side, king_side);
+    const std::size_t index = castling_index(side, king_side);
     const Square king = board.king[side];
     if ((board.castling & (1U << index)) == 0 || king == NO_SQUARE || rank_of(king) != rank)
         return false;
@@ -417,10 +407,7 @@ void play_move(Board& board, Move move) {
         const int rank = rank_of(move.from);
         if (is_castling(board, move)) {
             const bool king_side = file_of(move.to) > file_of(move.from);
-            clear_square(board, move.from);
-            clear(board, board.chess960 ? move.to : make_square(king_side ? 7 : 0, rank));
-            put_piece(board, make_square(king_side ? 6 : 2, rank), KING, side);
-            put_piece(board, make_square(king_side ? 5 : 3, rank), ROOK, side);
+            castle_onto_rook(board, move.from, board.chess960 ? move.to : make_square(king_side ? 7 : 0, rank));
         } else {
             if (piece == PAWN && move.to == board.en_passant && file_of(move.to) != file_of(move.from) &&
                 piece_on(board, move.to) == EMPTY)

@@ -75,11 +75,6 @@ bool place_pieces(std::string_view field, Board& board, std::string& why) {
     return true;
 }
 
-bool holds(const Board& board, Square s, Piece piece, Colour colour) {
-    const auto at = static_cast<std::size_t>(s);
-    return board.piece[at] == piece && board.colour[at] == colour;
-}
-
 // The castling field: KQkq, the rook's files (Shredder-FEN: HAha), or K and
 // Q meaning the outermost rook on that side of the king (X-FEN). A file
 // named, or a K or Q that is not the standard corner's, means Chess960.
@@ -118,7 +113,7 @@ bool read_castling(std::string_view field, Board& board, std::string& why) {
         }
         if (file < 0)
             continue;
-        const std::size_t index = (colour == WHITE ? 0U : 2U) + (king_side ? 0U : 1U);
+        const std::size_t index = castling_index(colour, king_side);
         board.castling |= 1U << index;
         board.castling_rook[index] = static_cast<std::int8_t>(file);
     }
@@ -388,7 +383,7 @@ SanResolution resolve_san(const Board& board, std::string_view text) {
     if (parts.castling != 0) {
         const int rank = board.side == WHITE ? 0 : 7;
         const Square king = king_square(board, board.side);
-        const std::size_t right = (board.side == WHITE ? 0U : 2U) + (parts.castling == 1 ? 0U : 1U);
+        const std::size_t right = castling_index(board.side, parts.castling == 1);
         parts.piece = KING;
         parts.to = board.chess960 ? make_square(board.castling_rook[right], rank)
                                   : make_square(parts.castling == 1 ? 6 : 2, rank);

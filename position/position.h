@@ -2,7 +2,8 @@
 // chess for games read as PGN.
 //
 // Offers:
-// - the Board and the starting position;
+// - the Board, the starting position, and what stands on its squares
+//   (put_piece, clear_square, holds, castle_onto_rook);
 // - replay_half_move, which applies one half-move of a MoveTable as
 //   recorded: it moves the piece, knows en passant, castling and
 //   promotion, and tells the caller which moves do not fit the position
@@ -71,11 +72,25 @@ enum CastlingRight : unsigned {
     ALL_CASTLING = 15
 };
 
+// The bit index of a castling right, as Board::castling_rook indexes
+// them: WHITE_OO's is 0.
+constexpr std::size_t castling_index(Colour side, bool king_side) {
+    return (side == WHITE ? 0U : 2U) + (king_side ? 0U : 1U);
+}
+
 struct MoveTable;
 
 // colour must not be NO_COLOUR, nor piece EMPTY.
 void put_piece(Board& board, Square s, Piece piece, Colour colour);
 void clear_square(Board& board, Square s);
+
+// Whether square s, which may be NO_SQUARE, holds that piece of that colour.
+bool holds(const Board& board, Square s, Piece piece, Colour colour);
+
+// Castles the side to move's king on `king` with its rook on `rook`: the
+// king goes to the g or c file, the rook beside it, whatever their start
+// squares.
+void castle_onto_rook(Board& board, Square king, Square rook);
 
 // Puts the pieces on their starting squares, white to move, all castling
 // rights, move 1.
