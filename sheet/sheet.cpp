@@ -149,6 +149,21 @@ void appended_up_to(Output& out, const char* end) {
     out.used = static_cast<std::size_t>(end - out.bytes.get());
 }
 
+// Takes the next diagram's cell, on a new page when this one is full.
+void take_cell(PageState& page, Output& out) {
+    if (page.boards_on_page == boards_per_page(page.layout))
+        new_page(page, out);
+    ++page.boards_on_page;
+}
+
+// Ends a caption and appends the board under it.
+char* append_board(char* at, const Board& board) {
+    at = append(at, ") show\nL  V 100 sub moveto\n");
+    at = append(at, BOARD_PREFIX);
+    at = append(at, std::string_view(board.letters.data(), board.letters.size()));
+    return append(at, BOARD_SUFFIX);
+}
+
 // Appends the move to the next cell, along the row or to the next one.
 char* next_cell(PageState& page, char* at) {
     if (++page.boards_in_row == boards_per_row(page.layout)) {
@@ -281,11 +296,7 @@ void write_book_diagram(PageState& page, const Board& board, const MoveTable& ta
         put_text(out, note->marks);
     at = room_for(out, ROOM_AFTER_MOVE + CAPTION_NUMBERS_ROOM);
     at = append_caption_numbers(at, table, i);
-    at = append(at, ") show\nL  V 100 sub moveto\n");
-    at = append(at, BOARD_PREFIX);
-    at = append(at, std::string_view(board.letters.data(), board.letters.size()));
-    at = append(at, BOARD_SUFFIX);
-    appended_up_to(out, at);
+    appended_up_to(out, append_board(at, board));
     if (note != nullptr) {
         std::string under = note->comment.size() > SHORT_COMMENT ? std::string() : note->comment;
         if (has_notes(note))
@@ -394,10 +405,7 @@ void write_findings(ReplayFindings findings, const MoveTable& table, std::int64_
 
 void write_diagram(PageState& page, const Board& board, const MoveTable& table,
                    std::int64_t i, Output& out) {
-    if (page.boards_on_page == boards_per_page(page.layout))
-        new_page(page, out);
-    ++page.boards_on_page;
-
+    take_cell(page, out);
     if (!table.san.empty()) {
         write_book_diagram(page, board, table, i, out);
         return;
@@ -417,11 +425,7 @@ void write_diagram(PageState& page, const Board& board, const MoveTable& table,
     at = append_number(at, half_move.score);
     at = append(at, " time ");
     at = append_number(at, half_move.time);
-    at = append(at, ") show\nL  V 100 sub moveto\n");
-    at = append(at, BOARD_PREFIX);
-    at = append(at, std::string_view(board.letters.data(), board.letters.size()));
-    at = append(at, BOARD_SUFFIX);
-    appended_up_to(out, next_cell(page, at));
+    appended_up_to(out, next_cell(page, append_board(at, board)));
 }
 
 void begin_game(PageState& page, const GameTitle& title, Output& out) {
@@ -482,16 +486,11 @@ void begin_worksheet(std::string_view heading, Layout layout, Output& out) {
 
 void write_task_diagram(PageState& page, const Board& board, std::string_view task, std::string_view source,
                         Output& out) {
-    if (page.boards_on_page == boards_per_page(page.layout))
-        new_page(page, out);
-    ++page.boards_on_page;
+    take_cell(page, out);
     write_view(board.side == BLACK, out);
     put_text(out, "L V moveto\nR (");
     put_text(out, postscript_escaped(task));
-    put_text(out, ") show\nL  V 100 sub moveto\n");
-    put_text(out, BOARD_PREFIX);
-    put_text(out, std::string_view(board.letters.data(), board.letters.size()));
-    put_text(out, BOARD_SUFFIX);
+    appended_up_to(out, append_board(room_for(out, ROOM_AFTER_MOVE), board));
     put_string(out, source, "U");
     appended_up_to(out, next_cell(page, room_for(out, ROOM_AFTER_MOVE)));
 }
