@@ -59,10 +59,6 @@ void forget_king_on(Board& board, Square s) {
 
 } // namespace
 
-bool holds(const Board& board, Square s, Piece piece, Colour colour) {
-    return s != NO_SQUARE && piece_on(board, s) == piece && colour_on(board, s) == colour;
-}
-
 void castle_onto_rook(Board& board, Square king, Square rook) {
     const bool king_side = rook > king;
     const int rank = rank_of(king);

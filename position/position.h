@@ -84,8 +84,12 @@ struct MoveTable;
 void put_piece(Board& board, Square s, Piece piece, Colour colour);
 void clear_square(Board& board, Square s);
 
-// Whether square s, which may be NO_SQUARE, holds that piece of that colour.
-bool holds(const Board& board, Square s, Piece piece, Colour colour);
+// Whether square s, which may be NO_SQUARE, holds that piece of that
+// colour. Inline: move generation asks it for every square it looks at.
+inline bool holds(const Board& board, Square s, Piece piece, Colour colour) {
+    return s != NO_SQUARE && board.piece[static_cast<std::size_t>(s)] == piece &&
+           board.colour[static_cast<std::size_t>(s)] == colour;
+}
 
 // Castles the side to move's king on `king` with its rook on `rook`: the
 // king goes to the g or c file, the rook beside it, whatever their start
